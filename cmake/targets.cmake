@@ -1,0 +1,22 @@
+# Every target of ours compiles with the same strict warnings and, in the
+# sanitizer build, the same instrumentation.
+if(SKYFLIT_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(skyflit_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# Registers a GoogleTest binary with CTest, one CTest entry per test case.
+if(SKYFLIT_TESTS)
+  include(GoogleTest)
+  find_package(GTest REQUIRED)
+endif()
+function(skyflit_test name)
+  add_executable(${name} ${ARGN})
+  skyflit_strict(${name})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

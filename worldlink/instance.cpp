@@ -1,0 +1,1 @@
+#include "worldlink/library.h"

@@ -1,0 +1,146 @@
+// The library's private state and the steps its files share. Not installed:
+// applications see only worldlink.h.
+#pragma once
+
+#include "worldlink/messages.h"
+#include "worldlink/wire/wire.h"
+#include "worldlink/worldlink.h"
+
+#include <cstdint>
+
+inline constexpr const char* DEFAULT_UNIVERSE_HOST = "localhost";
+inline constexpr int DEFAULT_UNIVERSE_PORT = 5670;
+
+// ---------------------------------------------------------------- attributes
+
+enum AttributeType : uint8_t { TYPE_INT, TYPE_BOOL, TYPE_FLOAT, TYPE_STRING, TYPE_DATA };
+
+struct AttributeSlot {
+    uint32_t value;  // int or bool value, float bits, or the owned block's address
+    uint8_t length;  // data slots only
+    void* block;     // owned text or bytes, null when unset or empty
+};
+
+struct AttributeStore {
+    AttributeSlot slots[ATTR_COUNT];
+};
+
+AttributeStore* store_create();
+void store_destroy(AttributeStore* store);
+int store_int(const AttributeStore* store, int number);
+float store_float(const AttributeStore* store, int number);
+const char* store_string(const AttributeStore* store, int number);
+const uint8_t* store_data(const AttributeStore* store, int number, int* length);
+int store_int_set(AttributeStore* store, int number, int value);
+int store_float_set(AttributeStore* store, int number, float value);
+int store_string_set(AttributeStore* store, int number, const char* text);
+int store_data_set(AttributeStore* store, int number, const uint8_t* bytes, int length);
+int store_set_text(AttributeStore* store, int number, const char* text);
+int store_read_only(int number);
+// Resets the world properties (37..91) to their defaults.
+void store_world_defaults(AttributeStore* store);
+
+// ---------------------------------------------------------------- instances
+
+struct Instance {
+    Instance* next;
+    uint32_t session;
+    uint32_t ticket;
+    AttributeStore* attributes;
+    KeyedTable* avatars;
+    Connection* universe_link;
+    uint32_t universe_address;
+    uint16_t universe_port;
+    int universe_state;
+    int last_universe_type;
+    int last_universe_result;
+    uint32_t login_sent_at;
+    uint32_t universe_retry_at;
+    int universe_reconnect;
+    int universe_build;
+    uint32_t list_resume;
+    Connection* world_link;
+    uint32_t world_address;
+    uint16_t world_port;
+    int world_state;
+    int world_build;
+    int world_result_reason;
+    int state_pending;
+    int entered;
+    int last_world_type;
+    int last_world_result;
+    uint32_t world_heard_at;
+    uint32_t world_login_sent_at;
+    uint32_t world_retry_at;
+    int world_name_length;
+    char world_name[9];
+};
+
+enum UniverseState { UNIVERSE_NONE = 0, UNIVERSE_RETRY = 1, UNIVERSE_CONNECTED = 2, UNIVERSE_LOGIN_SENT = 3, UNIVERSE_LOGGED_IN = 4 };
+enum WorldState { WORLD_NONE = 0, WORLD_RETRY = 1, WORLD_LOGIN_SENT = 3, WORLD_IN = 4 };
+
+struct Library {
+    int started;
+    int build;
+    Instance* instances;
+    int instance_count;
+    Instance* current_instance;
+    int instance_gone;
+    int event_mask_dirty;
+    uint32_t event_mask;
+    KeyedTable* world_address_cache;
+};
+
+extern Library library;
+
+bool instance_alive(const Instance* instance);
+int service_pass(int timeout_ms);
+int universe_login(Instance* instance);
+void universe_link_lost(Instance* instance);
+int world_connect(Instance* instance);
+int world_login(Instance* instance);
+void world_link_lost(Instance* instance);
+void world_link_close(Instance* instance, int reason);
+void world_retry(Instance* instance);
+void both_links_lost(Instance* instance);
+void event_mask_update();
+// 0 once a universe message of `type` has been read; 429 when the universe
+// side fell to state 0; 453 when an event handler destroyed the instance.
+int wait_for_reply(Instance* instance, int type);
+// The test of wl_enter, wl_exit, wl_state_change and wl_whisper.
+int instance_ready();
+// Sends the own state (the message of wl_state_change).
+int send_state(Instance* instance);
+// Seeds the generator behind wl_random.
+void random_seed(uint32_t seed);
+
+// ---------------------------------------------------------------- dispatch
+
+// Each reads at most one inbound message: 0 handled, 401 none whole yet,
+// anything else a failed link.
+int universe_dispatch(Instance* instance);
+int world_dispatch(Instance* instance);
+
+// The world_address_cache: key and value layouts.
+struct WorldCacheKey {
+    uint32_t universe_address;
+    uint16_t universe_port;
+    char name[8];
+    uint8_t zero[2];
+};
+struct WorldCacheValue {
+    uint32_t address;
+    uint16_t port;
+    uint16_t zero;
+    uint32_t stored_at;
+    int32_t build;
+};
+static_assert(sizeof(WorldCacheKey) == 16 && sizeof(WorldCacheValue) == 16);
+WorldCacheKey world_cache_key(const Instance* instance, const char* lower_name);
+
+// ---------------------------------------------------------------- events
+
+bool event_installed(int slot);
+// Makes the instance current and calls the slot's handler, when installed.
+void event_fire(Instance* instance, int slot);
+uint32_t event_mask_compute(uint32_t stored);

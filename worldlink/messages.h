@@ -1,0 +1,92 @@
+// Message types, one byte each, numbered separately per link and direction.
+#pragma once
+
+// Universe link, server to client (after the result byte).
+enum : int {
+    MSG_WORLD_ADDRESS = 0,
+    MSG_UNIVERSE_ACK_1 = 1,
+    MSG_UNIVERSE_ACK_4 = 4,
+    MSG_UNIVERSE_PING = 9,
+    MSG_UNIVERSE_NOTICE = 10,
+    MSG_NAME_LIST = 14,
+    MSG_DIRECTORY_LIST = 15,
+    MSG_UNIVERSE_TEXT = 16,
+    MSG_NUMBER_RECORD_REPLY = 17,
+    MSG_UNIVERSE_REDIRECT = 18,
+    MSG_UNIVERSE_TEXT_REPLY = 19,
+    MSG_LOGIN_REPLY = 20,
+    MSG_UNIVERSE_PROPERTIES = 21,
+    MSG_UNIVERSE_KEY = 22,
+    MSG_NAMED_RECORD_REPLY = 23,
+    MSG_NAMED_RECORD_NAME = 24,
+    MSG_ACCOUNT_REPLY = 25,
+    MSG_ACCOUNT_NUMBER_REPLY = 26,
+    MSG_SESSION_RENUMBER = 27,
+    MSG_UNIVERSE_RECORD_NOTICE = 28,
+    MSG_UNIVERSE_ACK_29 = 29,
+    MSG_ADDRESS_RECORD_REPLY = 30,
+    MSG_UNIVERSE_ACK_31 = 31,
+    MSG_NAME_LIST_COUNTED = 33,
+};
+
+// Universe link, client to server.
+enum : int {
+    MSG_WORLD_LOOKUP = 24,
+    MSG_UNIVERSE_KEEPALIVE = 32,
+    MSG_UNIVERSE_PONG = 34,
+    MSG_LOGIN = 47,
+};
+
+// World link, server to client.
+enum : int {
+    MSG_WORLD_RESULT = 0,
+    MSG_WORLD_PROPERTIES = 1,
+    MSG_AVATAR_ADD = 2,
+    MSG_AVATAR_DELETE = 3,
+    MSG_AVATAR_CHANGE = 4,
+    MSG_CHAT_1 = 5,
+    MSG_CELL_DATA = 6,
+    MSG_OBJECT_ADD = 7,
+    MSG_OBJECT_DELETE = 8,
+    MSG_WORLD_DROP_466 = 9,
+    MSG_WORLD_DROP_465 = 10,
+    MSG_WORLD_DROP_ALL = 11,
+    MSG_CHAT_0 = 12,
+    MSG_WORLD_FLAG_CLEAR = 13,
+    MSG_WORLD_DROP_467 = 14,
+    MSG_WORLD_FLAG_SET = 15,
+    MSG_WORLD_KEY = 17,
+    MSG_CHAT_2 = 18,
+    MSG_SESSION_POINT_A = 19,
+    MSG_SESSION_POINT_B = 20,
+    MSG_SESSION_PAIR = 21,
+    MSG_SESSION_ADDRESS_REPLY = 22,
+    MSG_SESSION_TEXTS = 23,
+    MSG_SESSION_RECORD = 24,
+    MSG_ADDRESS_RESULT = 25,
+    MSG_ADDRESS_RECORD = 26,
+    MSG_WORLD_BUILD_RESULT = 27,
+    MSG_ENTRY_NAME_RESULT = 28,
+    MSG_ENTRY_RESULT = 29,
+    MSG_ENTRY_LIST = 30,
+    MSG_WORLD_ACK_31 = 31,
+    MSG_ENTRY_NOTICE = 32,
+    MSG_WORLD_ACK_33 = 33,
+    MSG_WORLD_NUMBER_ACK = 34,
+    MSG_WORLD_ACK_35 = 35,
+    MSG_WORLD_DROP_489 = 36,
+    MSG_WORLD_ACK_37 = 37,
+};
+
+// World link, client to server.
+enum : int {
+    MSG_WORLD_KEEPALIVE = 6,
+    MSG_STATE_CHANGE = 8,
+    MSG_WORLD_LOGIN_V1 = 10,
+    MSG_WHISPER = 11,
+    MSG_WORLD_LOGIN_V2 = 12,
+    MSG_EVENT_MASK = 14,
+    MSG_WORLD_LOGIN_V3 = 20,
+    MSG_WORLD_LOGIN_V4 = 27,
+};
+

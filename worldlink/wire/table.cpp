@@ -1,0 +1,1 @@
+#include "worldlink/wire/wire.h"

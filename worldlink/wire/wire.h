@@ -1,0 +1,236 @@
+// The wire layer: framed, enciphered TCP links and the message codec.
+// Private to the library (and to the test peer and worldsim, which speak the
+// same protocol from the server side).
+//
+// Conventions:
+// 1. Every operation returns a reason code, 0 for success; 401 ("not yet") is
+//    never a failure.
+// 2. A Connection's first failure is recorded and sticky: every later pack or
+//    unpack on it returns that reason and does nothing; its owner closes it.
+// 3. Platform socket errors are reported in the Windows socket numbering
+//    (10000 and up), so they never collide with reason codes.
+// 4. All multi-byte integers on the wire are big-endian. Addresses and ports
+//    handed to this layer are in network byte order.
+// 5. Single-threaded: nothing here takes a lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+// ---------------------------------------------------------------- clock
+
+// Milliseconds of a steady clock, truncated to 32 bits; wraps after 49.7 days.
+uint32_t clock_raw();
+// Tests replace the clock; a null source restores the steady clock.
+void clock_replace(uint32_t (*source)());
+// The library tick is clock_raw() minus the base taken by tick_start().
+void tick_start();
+uint32_t tick_now();
+// Signed difference now - then, floored at 0: a stamp taken after `now` was
+// read (later in the same pass) counts as no time at all, never as 49 days.
+uint32_t tick_elapsed(uint32_t now, uint32_t then);
+// True once `now` is at or past `deadline` (within half the tick range).
+bool tick_reached(uint32_t now, uint32_t deadline);
+
+// ---------------------------------------------------------------- reasons
+
+enum : int {
+    WIRE_OUT_OF_MEMORY = 400,
+    WIRE_NOT_YET = 401,
+    WIRE_TIMEOUT = 402,
+    WIRE_NULL_POINTER = 403,
+    WIRE_SEND_FAILED = 415,
+    WIRE_RECEIVE_FAILED = 416,
+    WIRE_STREAM_EMPTY = 421,
+    WIRE_MESSAGE_TOO_LONG = 422,
+    WIRE_NO_SOCKET = 428,
+    WIRE_UNABLE_TO_CONNECT = 429,
+    WIRE_NO_NONBLOCKING = 430,
+    WIRE_NO_CONNECTION = 439,
+    WIRE_NETWORK_START = 442,
+    WIRE_BAD_LENGTH = 443,
+    WIRE_OUT_BUFFER_FULL = 446,
+    WIRE_STRING_TOO_LONG = 450,
+    WIRE_IN_BUFFER_FULL = 461,
+    WIRE_PROTOCOL_ERROR = 463,
+    WIRE_NOT_OPEN = 473,
+};
+
+// Windows socket error numbers that the layer itself tests for.
+enum : int {
+    WSA_WOULD_BLOCK = 10035,
+    WSA_NOT_CONNECTED = 10057,
+    WSA_HOST_NOT_FOUND = 11001,
+};
+
+// The Windows socket number for a POSIX errno (or a resolver error when
+// `resolver` is true); unknown values map to a number at 10000 and up.
+int socket_error_number(int error, bool resolver = false);
+
+// ---------------------------------------------------------------- transport
+
+struct TcpLink {
+    int handle;             // the socket
+    uint32_t address;       // peer IPv4, network order
+    uint16_t port;          // peer port, network order
+    uint32_t last_send_at;  // tick of creation, then of the last whole send
+};
+
+int net_start();
+int net_stop();
+int resolve_host(const char* name, uint32_t* address);
+int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
+// Wraps a socket that a listener accepted; the link takes ownership.
+int tcp_adopt(int handle, TcpLink** out);
+int tcp_destroy(TcpLink* link);
+int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received);
+int tcp_send(TcpLink* link, const uint8_t* bytes, int count);
+// First link in array order with input (or a closed peer), else null.
+TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms);
+// A non-blocking listening socket on address:port (port 0 picks one);
+// the bound port is stored in network order.
+int tcp_listen(uint32_t address, uint16_t port, int* handle, uint16_t* bound_port);
+// Accepts one pending connection: 0 and the new handle, or 401 when none.
+int tcp_accept(int listener, int* handle);
+
+// ---------------------------------------------------------------- cipher
+
+inline constexpr uint8_t LINK_KEY[16] = {'s', 'k', 'y', 'f', 'l', 'i', 't', '-',
+                                         'l', 'i', 'n', 'k', '-', 'k', 'e', 'y'};
+
+struct Rc4State {
+    int i;
+    int j;
+    uint8_t S[256];
+};
+
+Rc4State* rc4_create(const uint8_t* key, int key_length);
+void rc4_destroy(Rc4State* state);
+uint8_t rc4_next(Rc4State* state);
+uint8_t rc4_byte(Rc4State* state, uint8_t byte);
+void rc4_apply(Rc4State* state, uint8_t* buffer, int count);
+// Drops count mod 65536 keystream bytes.
+void rc4_skip(Rc4State* state, int count);
+
+// ---------------------------------------------------------------- connection
+
+inline constexpr int CONNECTION_BUFFER = 32768;
+
+struct Connection {
+    TcpLink* link;
+    int reason;
+    uint32_t address;
+    uint16_t port;
+    int recv_unread;
+    int recv_read_pos;
+    int recv_write_pos;
+    uint16_t pending_length;
+    int send_fill;
+    int message_start;
+    int message_left;
+    uint32_t last_send_at;
+    Rc4State* recv_cipher;
+    Rc4State* send_cipher;
+    uint8_t recv_buffer[CONNECTION_BUFFER];
+    uint8_t send_buffer[CONNECTION_BUFFER];
+};
+
+int connection_open(uint32_t address, uint16_t port, Connection** out);
+// A Connection over an accepted socket (server side).
+int connection_adopt(int handle, Connection** out);
+void connection_close(Connection* connection);
+int connection_reason(const Connection* connection);
+uint32_t connection_last_send(const Connection* connection);
+bool connection_has_cipher(const Connection* connection);
+// 0 when one whole frame is ready for msg_unpack, 401 while it is not.
+int connection_receive(Connection* connection);
+int connection_flush(Connection* connection);
+Connection* connection_wait(int count, Connection* const* connections, int timeout_ms);
+// Both directions restart from LINK_KEY; a failed allocation records 400.
+void connection_start_ciphers(Connection* connection, int receive_discard, int send_discard);
+// Server side: deciphers the rest of the current frame with a fresh LINK_KEY
+// state, undoing the seal of a login sent before the key message.
+void connection_unseal(Connection* connection);
+// The socket, for servers that multiplex with their own poll loop.
+int connection_handle(const Connection* connection);
+
+// ---------------------------------------------------------------- codec
+
+enum FieldCode : int {
+    FIELD_BEGIN_SEALED = 0,
+    FIELD_BEGIN = 1,
+    FIELD_BYTE = 2,
+    FIELD_WORD = 3,
+    FIELD_LONG = 4,
+    FIELD_BYTE_STRING = 5,
+    FIELD_STRING = 6,
+    FIELD_DATA = 7,
+    FIELD_ADDRESS = 8,
+    FIELD_STOP = 9,
+    FIELD_REMAINING = 10,
+    FIELD_SKIP = 11,
+    FIELD_END = 12,
+};
+
+// One item of an outbound field list. Build items with the pack_ helpers so
+// the compiler checks each code's arguments.
+struct PackItem {
+    int code;
+    int32_t value;
+    const void* pointer;
+};
+
+constexpr PackItem pack_begin(int type) { return {FIELD_BEGIN, type, nullptr}; }
+constexpr PackItem pack_begin_sealed(int type) { return {FIELD_BEGIN_SEALED, type, nullptr}; }
+constexpr PackItem pack_byte(int32_t value) { return {FIELD_BYTE, value, nullptr}; }
+constexpr PackItem pack_word(int32_t value) { return {FIELD_WORD, value, nullptr}; }
+constexpr PackItem pack_long(int32_t value) { return {FIELD_LONG, value, nullptr}; }
+constexpr PackItem pack_byte_string(int32_t value, const char* text) { return {FIELD_BYTE_STRING, value, text}; }
+constexpr PackItem pack_string(const char* text) { return {FIELD_STRING, 0, text}; }
+constexpr PackItem pack_data(int32_t length, const void* bytes) { return {FIELD_DATA, length, bytes}; }
+// An IPv4 address in network order: its bytes go out as they lie in memory.
+constexpr PackItem pack_address(uint32_t address) { return {FIELD_ADDRESS, static_cast<int32_t>(address), nullptr}; }
+constexpr PackItem pack_stop() { return {FIELD_STOP, 0, nullptr}; }
+constexpr PackItem pack_end() { return {FIELD_END, 0, nullptr}; }
+
+// One item of an inbound field list, built with the unpack_ helpers.
+struct UnpackItem {
+    int code;
+    void* out;
+    void* out2;
+    int count;
+};
+
+inline UnpackItem unpack_byte(uint8_t* out) { return {FIELD_BYTE, out, nullptr, 0}; }
+inline UnpackItem unpack_word(uint16_t* out) { return {FIELD_WORD, out, nullptr, 0}; }
+inline UnpackItem unpack_long(int32_t* out) { return {FIELD_LONG, out, nullptr, 0}; }
+inline UnpackItem unpack_string(char (&out)[256]) { return {FIELD_STRING, out, nullptr, 0}; }
+inline UnpackItem unpack_data(int* length, uint8_t (&out)[255]) { return {FIELD_DATA, length, out, 0}; }
+// Four bytes stored in the order read (network order for an IPv4 address).
+inline UnpackItem unpack_address(uint32_t* out) { return {FIELD_ADDRESS, out, nullptr, 0}; }
+inline UnpackItem unpack_remaining(int* out) { return {FIELD_REMAINING, out, nullptr, 0}; }
+inline UnpackItem unpack_skip(int count) { return {FIELD_SKIP, nullptr, nullptr, count}; }
+inline UnpackItem unpack_stop() { return {FIELD_STOP, nullptr, nullptr, 0}; }
+inline UnpackItem unpack_end() { return {FIELD_END, nullptr, nullptr, 0}; }
+
+int msg_pack(Connection* connection, std::initializer_list<PackItem> items);
+int msg_unpack(Connection* connection, std::initializer_list<UnpackItem> items);
+
+// ---------------------------------------------------------------- keyed table
+
+struct TableEntry;
+
+struct KeyedTable {
+    TableEntry** buckets;
+    int count;
+    int bucket_count;
+};
+
+KeyedTable* table_create(int bucket_count);
+void table_destroy(KeyedTable* table);
+TableEntry* table_add(KeyedTable* table, const void* key, int key_length, int value_size, int* found);
+TableEntry* table_find(KeyedTable* table, const void* key, int key_length);
+int table_remove(KeyedTable* table, const void* key, int key_length);
+void* table_value(TableEntry* entry);
+uint32_t table_hash(const void* bytes, int length);
