@@ -1,1 +1,235 @@
 #include "worldlink/wire/wire.h"
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace {
+
+// A frame's two length bytes share the receive buffer with its content.
+constexpr int LENGTH_BYTES = 2;
+
+Connection* connection_wrap(TcpLink* link) {
+    // Fields and both buffers in one allocation; the buffers need no zeroing.
+    auto* connection = static_cast<Connection*>(std::malloc(sizeof(Connection)));
+    if (!connection) return nullptr;
+    connection->link = link;
+    connection->reason = 0;
+    connection->address = link->address;
+    connection->port = link->port;
+    connection->recv_unread = 0;
+    connection->recv_read_pos = 0;
+    connection->recv_write_pos = 0;
+    connection->pending_length = 0;
+    connection->send_fill = 0;
+    connection->message_start = 0;
+    connection->message_left = 0;
+    connection->last_send_at = tick_now();
+    connection->recv_cipher = nullptr;
+    connection->send_cipher = nullptr;
+    return connection;
+}
+
+// Receives up to `wanted` more bytes of the current frame, never beyond it.
+int connection_fill(Connection* connection, int wanted) {
+    if (!connection->link) return WIRE_NO_CONNECTION;
+    if (connection->recv_write_pos + wanted >= CONNECTION_BUFFER) return WIRE_IN_BUFFER_FULL;
+    int received = 0;
+    const int reason = tcp_receive(connection->link, connection->recv_buffer + connection->recv_write_pos, wanted, &received);
+    if (reason != 0) {
+        connection_record(connection, reason);
+        return reason;
+    }
+    connection->recv_unread += received;
+    connection->recv_write_pos += received;
+    return 0;
+}
+
+void connection_drop_ciphers(Connection* connection) {
+    rc4_destroy(connection->recv_cipher);
+    rc4_destroy(connection->send_cipher);
+    connection->recv_cipher = nullptr;
+    connection->send_cipher = nullptr;
+}
+
+}  // namespace
+
+int connection_open(uint32_t address, uint16_t port, Connection** out) {
+    if (!out) return WIRE_NULL_POINTER;
+    *out = nullptr;
+    TcpLink* link = nullptr;
+    const int reason = tcp_create(address, port, &link);
+    if (reason != 0) return reason;
+    Connection* connection = connection_wrap(link);
+    if (!connection) {
+        tcp_destroy(link);
+        return WIRE_OUT_OF_MEMORY;
+    }
+    connection->address = address;
+    connection->port = port;
+    *out = connection;
+    return 0;
+}
+
+int connection_adopt(int handle, Connection** out) {
+    if (!out) return WIRE_NULL_POINTER;
+    *out = nullptr;
+    TcpLink* link = nullptr;
+    const int reason = tcp_adopt(handle, &link);
+    if (reason != 0) return reason;
+    Connection* connection = connection_wrap(link);
+    if (!connection) {
+        tcp_destroy(link);
+        return WIRE_OUT_OF_MEMORY;
+    }
+    *out = connection;
+    return 0;
+}
+
+void connection_close(Connection* connection) {
+    if (!connection) return;
+    tcp_destroy(connection->link);
+    connection_drop_ciphers(connection);
+    std::free(connection);
+}
+
+int connection_reason(const Connection* connection) { return connection ? connection->reason : WIRE_NOT_OPEN; }
+
+uint32_t connection_last_send(const Connection* connection) { return connection ? connection->last_send_at : 0; }
+
+bool connection_has_cipher(const Connection* connection) { return connection && connection->send_cipher; }
+
+int connection_handle(const Connection* connection) {
+    return connection && connection->link ? connection->link->handle : -1;
+}
+
+void connection_record(Connection* connection, int reason) {
+    if (connection && connection->reason == 0) connection->reason = reason;
+}
+
+uint8_t connection_read_byte(Connection* connection) {
+    if (connection->reason != 0) return 0;
+    if (connection->recv_unread == 0) {
+        connection_record(connection, WIRE_STREAM_EMPTY);
+        return 0;
+    }
+    if (connection->recv_read_pos >= CONNECTION_BUFFER) {
+        connection_record(connection, WIRE_PROTOCOL_ERROR);
+        return 0;
+    }
+    --connection->recv_unread;
+    --connection->message_left;
+    const uint8_t byte = connection->recv_buffer[connection->recv_read_pos++];
+    return connection->recv_cipher ? rc4_byte(connection->recv_cipher, byte) : byte;
+}
+
+void connection_put_byte(Connection* connection, uint8_t byte) {
+    if (connection->reason != 0) return;
+    if (connection->send_fill >= CONNECTION_BUFFER) {
+        connection_record(connection, WIRE_OUT_BUFFER_FULL);
+        return;
+    }
+    connection->send_buffer[connection->send_fill++] = byte;
+}
+
+int connection_receive(Connection* connection) {
+    if (!connection) return WIRE_NOT_OPEN;
+    if (connection->reason != 0) return connection->reason;
+    if (connection->send_fill > 0) {
+        const int reason = connection_flush(connection);
+        if (reason != 0) return reason;
+    }
+    // A frame handed over and not yet ended by the codec is still the
+    // current one; reading its content as the next length would derail the
+    // stream.
+    if (connection->pending_length == 0 && connection->message_left > 0) return 0;
+    if (connection->pending_length == 0) {
+        if (connection->recv_unread < LENGTH_BYTES) {
+            const int reason = connection_fill(connection, LENGTH_BYTES - connection->recv_unread);
+            if (reason != 0) return reason;
+            if (connection->recv_unread < LENGTH_BYTES) return WIRE_NOT_YET;
+        }
+        const int high = connection_read_byte(connection);
+        const int low = connection_read_byte(connection);
+        if (connection->reason != 0) return connection->reason;
+        connection->message_left = 0;
+        connection->pending_length = static_cast<uint16_t>(high * 256 + low);
+        if (connection->pending_length == 0) {
+            // Nothing of an empty frame stays behind, so a run of them can
+            // never creep up to the end of the buffer.
+            connection->recv_read_pos = 0;
+            connection->recv_write_pos = 0;
+            return WIRE_NOT_YET;
+        }
+        if (connection->pending_length > CONNECTION_BUFFER) {
+            connection->pending_length = 0;
+            return WIRE_MESSAGE_TOO_LONG;
+        }
+    }
+    if (connection->recv_unread < connection->pending_length) {
+        const int reason = connection_fill(connection, connection->pending_length - connection->recv_unread);
+        if (reason != 0) return reason;
+        if (connection->recv_unread < connection->pending_length) return WIRE_NOT_YET;
+    }
+    connection->message_left = connection->pending_length;
+    connection->pending_length = 0;
+    return 0;
+}
+
+int connection_flush(Connection* connection) {
+    if (!connection) return WIRE_NOT_OPEN;
+    // After a failure the buffer may end in half a message: never send it.
+    if (connection->reason != 0) return connection->reason;
+    if (connection->send_fill == 0) return 0;
+    if (!connection->link) return WIRE_NO_CONNECTION;
+    const int reason = tcp_send(connection->link, connection->send_buffer, connection->send_fill);
+    if (reason == WIRE_NOT_YET) return 0;
+    if (reason != 0) {
+        connection_record(connection, reason);
+        return reason;
+    }
+    connection->last_send_at = tick_now();
+    connection->send_fill = 0;
+    return 0;
+}
+
+Connection* connection_wait(int count, Connection* const* connections, int timeout_ms) {
+    if (count <= 0 || !connections) return nullptr;
+    auto* links = static_cast<TcpLink**>(std::malloc(sizeof(TcpLink*) * static_cast<size_t>(count)));
+    if (!links) return nullptr;
+    for (int k = 0; k < count; ++k) links[k] = connections[k] ? connections[k]->link : nullptr;
+    const TcpLink* ready = tcp_wait(count, links, timeout_ms);
+    std::free(links);
+    if (!ready) return nullptr;
+    for (int k = 0; k < count; ++k)
+        if (connections[k] && connections[k]->link == ready) return connections[k];
+    return nullptr;
+}
+
+void connection_start_ciphers(Connection* connection, int receive_discard, int send_discard) {
+    if (!connection) return;
+    connection_drop_ciphers(connection);
+    Rc4State* receive = rc4_create(LINK_KEY, sizeof LINK_KEY);
+    Rc4State* send = rc4_create(LINK_KEY, sizeof LINK_KEY);
+    if (!receive || !send) {
+        // Half a cipher would garble one direction silently; fail the link.
+        rc4_destroy(receive);
+        rc4_destroy(send);
+        connection_record(connection, WIRE_OUT_OF_MEMORY);
+        return;
+    }
+    rc4_skip(receive, receive_discard);
+    rc4_skip(send, send_discard);
+    connection->recv_cipher = receive;
+    connection->send_cipher = send;
+}
+
+void connection_unseal(Connection* connection) {
+    if (!connection || connection->reason != 0 || connection->recv_unread <= 0) return;
+    Rc4State* seal = rc4_create(LINK_KEY, sizeof LINK_KEY);
+    if (!seal) {
+        connection_record(connection, WIRE_OUT_OF_MEMORY);
+        return;
+    }
+    rc4_apply(seal, connection->recv_buffer + connection->recv_read_pos, connection->recv_unread);
+    rc4_destroy(seal);
+}

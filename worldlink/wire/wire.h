@@ -81,7 +81,8 @@ int net_start();
 int net_stop();
 int resolve_host(const char* name, uint32_t* address);
 int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
-// Wraps a socket that a listener accepted; the link takes ownership.
+// Wraps a socket that a listener accepted; the link takes ownership (on
+// failure the socket is closed).
 int tcp_adopt(int handle, TcpLink** out);
 int tcp_destroy(TcpLink* link);
 int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received);
@@ -154,6 +155,13 @@ void connection_start_ciphers(Connection* connection, int receive_discard, int s
 void connection_unseal(Connection* connection);
 // The socket, for servers that multiplex with their own poll loop.
 int connection_handle(const Connection* connection);
+// The codec's byte access. read_byte takes the next byte of the current
+// frame (deciphered once the link has ciphers) and yields 0 once a reason is
+// recorded; put_byte appends to the send buffer. Both record their failures.
+uint8_t connection_read_byte(Connection* connection);
+void connection_put_byte(Connection* connection, uint8_t byte);
+// Records a failure unless one is already recorded (the first one sticks).
+void connection_record(Connection* connection, int reason);
 
 // ---------------------------------------------------------------- codec
 
