@@ -1,5 +1,6 @@
 #include "wire_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -152,6 +153,30 @@ TEST_F(BlockedSend, CompletedSendMovesTheIdleClock) {
     pair.write({0, 1, 0});
     ASSERT_EQ(pair.receive_frame(), 0);
     EXPECT_EQ(tick_elapsed(tick_now(), connection_last_send(c)), 500u) << "receiving must not move it";
+}
+
+TEST_F(BlockedSend, PartialSendsKeepTheRestInOrder) {
+    const size_t filler = pair.choke();
+    uint8_t block[200];
+    Bytes expected;
+    for (int k = 0; k < 40; ++k) {
+        for (uint8_t& b : block) b = static_cast<uint8_t>(k);
+        ASSERT_EQ(msg_pack(c, {pack_begin(7), pack_data(sizeof block, block), pack_end()}), 0);
+        const Bytes frame{0x00, 202, 7, 200};
+        expected.insert(expected.end(), frame.begin(), frame.end());
+        expected.insert(expected.end(), std::begin(block), std::end(block));
+    }
+    // Drain in small bites so the socket keeps taking part of the buffer.
+    EXPECT_EQ(pair.read(filler).size(), filler);
+    Bytes arrived;
+    for (int tries = 0; tries < 2000 && arrived.size() < expected.size(); ++tries) {
+        ASSERT_EQ(connection_flush(c), 0);
+        const Bytes bite = pair.read(std::min<size_t>(333, expected.size() - arrived.size()));
+        arrived.insert(arrived.end(), bite.begin(), bite.end());
+    }
+    EXPECT_EQ(connection_reason(c), 0);
+    EXPECT_EQ(c->send_fill, 0);
+    EXPECT_EQ(arrived, expected);
 }
 
 }  // namespace

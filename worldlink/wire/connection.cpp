@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -181,8 +182,17 @@ int connection_flush(Connection* connection) {
     if (connection->reason != 0) return connection->reason;
     if (connection->send_fill == 0) return 0;
     if (!connection->link) return WIRE_NO_CONNECTION;
-    const int reason = tcp_send(connection->link, connection->send_buffer, connection->send_fill);
-    if (reason == WIRE_NOT_YET) return 0;
+    int taken = 0;
+    const int reason = tcp_send(connection->link, connection->send_buffer, connection->send_fill, &taken);
+    if (reason == WIRE_NOT_YET) {
+        // A non-blocking socket may take part of the buffer under load; keep
+        // the rest for the next flush rather than dropping a healthy link.
+        if (taken > 0) {
+            connection->send_fill -= taken;
+            std::memmove(connection->send_buffer, connection->send_buffer + taken, static_cast<size_t>(connection->send_fill));
+        }
+        return 0;
+    }
     if (reason != 0) {
         connection_record(connection, reason);
         return reason;

@@ -265,8 +265,9 @@ int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received) 
     return 0;
 }
 
-int tcp_send(TcpLink* link, const uint8_t* bytes, int count) {
+int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken) {
     if (!link || (!bytes && count > 0)) return WIRE_NULL_POINTER;
+    if (taken) *taken = 0;
     if (count <= 0) return 0;
     ssize_t sent;
     do sent = send(link->handle, bytes, static_cast<size_t>(count), MSG_NOSIGNAL);
@@ -276,7 +277,14 @@ int tcp_send(TcpLink* link, const uint8_t* bytes, int count) {
         if (number != WSA_WOULD_BLOCK && number != WSA_NOT_CONNECTED) return number;
         return tick_elapsed(tick_now(), link->last_send_at) > SEND_STALL_LIMIT_MS ? WIRE_TIMEOUT : WIRE_NOT_YET;
     }
-    if (sent < count) return WIRE_SEND_FAILED;
+    if (sent < count) {
+        if (!taken) return WIRE_SEND_FAILED;
+        // Progress, so the link is not stalled: the 20000 ms limit restarts.
+        *taken = static_cast<int>(sent);
+        link->last_send_at = tick_now();
+        return WIRE_NOT_YET;
+    }
+    if (taken) *taken = count;
     link->last_send_at = tick_now();
     return 0;
 }

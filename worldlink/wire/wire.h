@@ -86,7 +86,10 @@ int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
 int tcp_adopt(int handle, TcpLink** out);
 int tcp_destroy(TcpLink* link);
 int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received);
-int tcp_send(TcpLink* link, const uint8_t* bytes, int count);
+// Sends the block in one call. With `taken` null a partial send is 415; with
+// it, the count taken is stored and a partial send is 401 like a full block
+// that would block, so a caller can keep the rest instead of losing the link.
+int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken = nullptr);
 // First link in array order with input (or a closed peer), else null.
 TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms);
 // A non-blocking listening socket on address:port (port 0 picks one);
