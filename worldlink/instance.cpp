@@ -1,1 +1,127 @@
+// Library state and the life of instances: wl_init, wl_term, wl_create,
+// wl_destroy, wl_instance, wl_instance_set.
 #include "worldlink/library.h"
+
+#include <arpa/inet.h>
+
+#include <new>
+
+Library library;
+
+namespace {
+
+constexpr int CACHE_BUCKETS = 101;
+
+// Releases everything that hangs from an instance, then the record.
+void instance_free(Instance* instance) {
+    store_destroy(instance->attributes);
+    link_close(&instance->world_link);
+    link_close(&instance->universe_link);
+    if (instance->avatars != nullptr) table_destroy(instance->avatars);
+    delete instance;
+}
+
+void instance_destroy(Instance* instance) {
+    for (Instance** link = &library.instances; *link != nullptr; link = &(*link)->next) {
+        if (*link == instance) {
+            *link = instance->next;
+            break;
+        }
+    }
+    instance_free(instance);
+    library.current_instance = library.instances;
+    library.instance_gone = 1;
+    ++library.destroyed;
+    --library.instance_count;
+}
+
+}  // namespace
+
+bool instance_alive(const Instance* instance) {
+    if (instance == nullptr) return false;
+    for (const Instance* entry = library.instances; entry != nullptr; entry = entry->next)
+        if (entry == instance) return true;
+    return false;
+}
+
+int wl_init(int build) {
+    if (build != LIBRARY_BUILD) return REASON_VERSION_MISMATCH;
+    if (library.started) return 0;
+    library.build = build;
+    if (net_start() != 0) return REASON_UNABLE_TO_INITIALIZE_NETWORK;
+    tick_start();
+    random_seed(clock_raw());
+    library.world_address_cache = table_create(CACHE_BUCKETS);
+    if (library.world_address_cache == nullptr) {
+        net_stop();
+        return REASON_OUT_OF_MEMORY;
+    }
+    library.started = 1;
+    return 0;
+}
+
+int wl_term() {
+    while (library.instances != nullptr) {
+        library.current_instance = library.instances;
+        instance_destroy(library.instances);
+    }
+    if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
+    library.world_address_cache = nullptr;
+    const int reason = net_stop();
+    library.started = 0;
+    return reason;
+}
+
+int wl_create(const char* host, int port, Instance** out) {
+    if (!library.started) return REASON_NOT_INITIALIZED;
+    // A port that does not fit 16 bits would connect somewhere else entirely.
+    if (port < 0 || port > 65535) return REASON_UNABLE_TO_CONNECT;
+    uint32_t address = 0;
+    const int resolved = resolve_host(host != nullptr ? host : DEFAULT_UNIVERSE_HOST, &address);
+    if (resolved != 0) return resolved;
+
+    auto* instance = new (std::nothrow) Instance{};
+    if (instance == nullptr) return REASON_OUT_OF_MEMORY;
+    instance->attributes = store_create();
+    if (instance->attributes == nullptr) {
+        instance_free(instance);
+        return REASON_OUT_OF_MEMORY;
+    }
+    instance->universe_address = address;
+    instance->universe_port = htons(static_cast<uint16_t>(port != 0 ? port : DEFAULT_UNIVERSE_PORT));
+    const int opened = connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
+    if (opened != 0) {
+        instance->universe_link = nullptr;
+        instance_free(instance);
+        return opened;
+    }
+    instance->avatars = table_create(CACHE_BUCKETS);
+    if (instance->avatars == nullptr) {
+        instance_free(instance);
+        return REASON_OUT_OF_MEMORY;
+    }
+    instance->world_state = WORLD_NONE;
+    instance->universe_state = UNIVERSE_CONNECTED;
+
+    if (out != nullptr) *out = instance;
+    instance->next = library.instances;
+    library.instances = instance;
+    library.current_instance = instance;
+    ++library.instance_count;
+    return 0;
+}
+
+int wl_destroy() {
+    if (!library.started) return REASON_NOT_INITIALIZED;
+    if (library.current_instance == nullptr) return REASON_NO_INSTANCE;
+    instance_destroy(library.current_instance);
+    return 0;
+}
+
+Instance* wl_instance() { return library.current_instance; }
+
+int wl_instance_set(Instance* instance) {
+    if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
+    library.current_instance = instance;
+    return 0;
+}

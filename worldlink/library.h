@@ -16,7 +16,7 @@ inline constexpr int DEFAULT_UNIVERSE_PORT = 5670;
 enum AttributeType : uint8_t { TYPE_INT, TYPE_BOOL, TYPE_FLOAT, TYPE_STRING, TYPE_DATA };
 
 struct AttributeSlot {
-    uint32_t value;  // int or bool value, float bits, or the owned block's address
+    uint32_t value;  // int or bool value, or float bits
     uint8_t length;  // data slots only
     void* block;     // owned text or bytes, null when unset or empty
 };
@@ -37,6 +37,8 @@ int store_string_set(AttributeStore* store, int number, const char* text);
 int store_data_set(AttributeStore* store, int number, const uint8_t* bytes, int length);
 int store_set_text(AttributeStore* store, int number, const char* text);
 int store_read_only(int number);
+// The attribute's name without its ATTR_ prefix; null out of range.
+const char* attribute_name(int number);
 // Resets the world properties (37..91) to their defaults.
 void store_world_defaults(AttributeStore* store);
 
@@ -79,6 +81,13 @@ struct Instance {
 enum UniverseState { UNIVERSE_NONE = 0, UNIVERSE_RETRY = 1, UNIVERSE_CONNECTED = 2, UNIVERSE_LOGIN_SENT = 3, UNIVERSE_LOGGED_IN = 4 };
 enum WorldState { WORLD_NONE = 0, WORLD_RETRY = 1, WORLD_LOGIN_SENT = 3, WORLD_IN = 4 };
 
+// A link whose inbound frame a dispatcher is reading. Passes nested inside an
+// event handler leave such links alone, so the outer read is never disturbed.
+struct BusyLink {
+    const Connection* link;
+    BusyLink* outer;
+};
+
 struct Library {
     int started;
     int build;
@@ -89,11 +98,33 @@ struct Library {
     int event_mask_dirty;
     uint32_t event_mask;
     KeyedTable* world_address_cache;
+    uint32_t destroyed;   // instances destroyed so far; passes compare it
+    int pass_depth;       // service passes running, nested ones included
+    BusyLink* busy_links;
 };
 
 extern Library library;
 
 bool instance_alive(const Instance* instance);
+// True while a dispatcher further up the stack is reading this link's frame.
+bool link_busy(const Connection* link);
+
+// Marks a link as being read while a dispatcher runs the handlers of its
+// frame; `closed` tells the dispatcher that a handler closed it meanwhile.
+class LinkReading {
+public:
+    explicit LinkReading(const Connection* link) : busy{link, library.busy_links} { library.busy_links = &busy; }
+    ~LinkReading() { library.busy_links = busy.outer; }
+    LinkReading(const LinkReading&) = delete;
+    LinkReading& operator=(const LinkReading&) = delete;
+    bool closed() const { return busy.link == nullptr; }
+
+private:
+    BusyLink busy;
+};
+// Closes a link and forgets it as busy, so a new link that the allocator
+// places at the same address is never mistaken for the one being read.
+void link_close(Connection** link);
 int service_pass(int timeout_ms);
 int universe_login(Instance* instance);
 void universe_link_lost(Instance* instance);

@@ -367,11 +367,12 @@ enum {
 /* Library and instances. */
 int wl_init(int build);                                  /* 454 unless build is LIBRARY_BUILD; 0 when already started */
 int wl_term(void);                                       /* destroys every instance and stops the library */
-int wl_create(const char* host, int port, Instance** out); /* connects to the universe; the new instance becomes current */
+int wl_create(const char* host, int port, Instance** out); /* null host: localhost; port 0: 5670; the new instance becomes current */
 int wl_destroy(void);                                    /* destroys the current instance; the newest remaining becomes current */
 Instance* wl_instance(void);                             /* the current instance, or null */
 int wl_instance_set(Instance* instance);                 /* 453 when it is not a live instance */
-int wl_wait(int milliseconds);                           /* services every link for that long; 0 drains what is ready */
+int wl_wait(int milliseconds);                           /* services every link for that long; 0 drains what is ready;
+                                                            negative: until no instance is left (445) */
 uint32_t wl_random(void);                                /* next draw of the library's Mersenne Twister */
 
 /* Attributes of the current instance. */

@@ -1,0 +1,43 @@
+// One bird of the flock and the list of birds, in creation order. Every
+// operation first makes the bird's instance the library's current one.
+#pragma once
+
+#include "worldlink/worldlink.h"
+
+#include <cstddef>
+#include <list>
+#include <string>
+
+class Bird {
+public:
+    int Create(const std::string& host, int port);
+    int Login(int citizen, const std::string& password, const std::string& loginName);
+    int Enter(const std::string& world);
+    int SetAvatar(int type);
+    int Place(int x, int y, int z);
+    int Hop();
+
+    std::string name;             // "Bird%d", set by Login
+    Instance* instance = nullptr; // none until Create succeeds
+};
+
+class BirdList {
+public:
+    Bird& Append();
+    Bird* Head();
+    std::size_t Count() const { return birds.size(); }
+    bool Empty() const { return birds.empty(); }
+
+    void SetAvatarAll(int type);
+    void PlaceAll(int x, int y, int z);
+    void HopAll();
+    // Destroys every bird's instance, Bird1 first; birds without one are skipped.
+    void DestroyInstances();
+    void Clear();
+
+    std::list<Bird>::iterator begin() { return birds.begin(); }
+    std::list<Bird>::iterator end() { return birds.end(); }
+
+private:
+    std::list<Bird> birds;
+};

@@ -1,0 +1,44 @@
+// The headless frame: no window. Status-line texts go to stdout, message
+// boxes to stderr, timers run in a small poll loop, "Login" is pressed as
+// soon as the settings are loaded. SIGINT and SIGTERM close the window; a
+// second signal, or a close that takes longer than two seconds (a login
+// blocking, say), ends the process at once.
+#pragma once
+
+#include "app/dialog.h"
+
+#include <chrono>
+#include <map>
+#include <string>
+
+class ConsoleFrame : public DialogFrame {
+public:
+    ConsoleFrame();
+
+    int RunModal(DialogHandler& handler) override;
+    void SetText(int id, const std::string& text) override;
+    std::string Text(int id) const override;
+    void Enable(int id, bool enabled) override;
+    bool IsEnabled(int id) const override;
+    void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+                    bool owned) override;
+    void StartTimer(int id, int periodMs) override;
+    void StopTimer(int id) override;
+    void PostQuit() override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Timer {
+        Clock::duration period;
+        Clock::time_point due;
+    };
+
+    void RunTimers(DialogHandler& handler, int wakeFd);
+    // Fires the earliest timer that is due; false when none is.
+    bool FireDueTimer(DialogHandler& handler);
+
+    std::map<int, std::string> texts;
+    std::map<int, bool> enabled;
+    std::map<int, Timer> timers;
+    bool quitPosted = false;
+};

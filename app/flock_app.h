@@ -1,0 +1,12 @@
+// The program's start: the library, then the control window on a frame.
+#pragma once
+
+#include "app/dialog.h"
+
+class FlockApp {
+public:
+    // Starts the library and runs the control window on frame until it
+    // closes; the window's teardown stops the library. Returns the exit
+    // status: the frame's, or 1 when the library or the sockets do not start.
+    int Run(DialogFrame& frame);
+};

@@ -1,0 +1,231 @@
+#include "app/flock_dialog.h"
+
+#include "app/chat.h"
+#include "app/settings.h"
+#include "worldlink/worldlink.h"
+
+#include <unistd.h>
+
+FlockDialog* activeDialog = nullptr;
+
+namespace {
+
+constexpr std::size_t CURRENT_DIRECTORY_LIMIT = 512;
+
+// Read buffer sizes of the settings, terminator included.
+constexpr std::size_t PASSWORD_BUFFER = 20;
+constexpr std::size_t CENTER_BUFFER = 200;
+constexpr std::size_t NUMBER_BUFFER = 10;
+constexpr std::size_t WORLD_BUFFER = 10;
+constexpr std::size_t HOST_BUFFER = 100;
+
+constexpr const char* MAIN_SECTION = "Main";
+constexpr const char* UNIVERSE_SECTION = "universe";
+
+std::string SettingsPathHere() {
+    char directory[CURRENT_DIRECTORY_LIMIT];
+    if (getcwd(directory, sizeof directory)) {
+        return std::string(directory) + "/" + SETTINGS_FILE_NAME;
+    }
+    // Too deep for the limit, or gone: the name alone still means the
+    // working directory.
+    return SETTINGS_FILE_NAME;
+}
+
+std::string Bracketed(int code) {
+    return std::string(" (") + FlockDialog::ReasonText(code) + ").";
+}
+
+}  // namespace
+
+FlockDialog::FlockDialog() {
+    activeDialog = this;
+}
+
+FlockDialog::~FlockDialog() {
+    if (activeDialog == this) {
+        activeDialog = nullptr;
+    }
+}
+
+std::array<FieldBinding, 6> FlockDialog::Fields() {
+    return {{
+        {ID_CITIZEN, &citizenNumber, nullptr},
+        {ID_PASSWORD, nullptr, &privilegePassword},
+        {ID_WORLD, nullptr, &worldName},
+        {ID_AVATAR, &avatarType, nullptr},
+        {ID_CENTER, nullptr, &centerText},
+        {ID_BIRDS, &birdCount, nullptr},
+    }};
+}
+
+bool FlockDialog::Initialize(DialogFrame& window) {
+    frame = &window;
+    frame->SetIcon(PROGRAM_ICON);
+    frame->GreyMaximizeAndSize();
+    running = false;
+    versionReplyFormat = VERSION_REPLY_FORMAT;
+    ownerReplyFormat = OWNER_REPLY_FORMAT;
+    wl_event_set(EVENT_CHAT, ChatHandler);
+    frame->StartTimer(TIMER_PUMP, PUMP_PERIOD_MS);
+    settingsPath = SettingsPathHere();
+    LoadSettings();
+    return true;
+}
+
+void FlockDialog::LoadSettings() {
+    privilegePassword = ReadProfileString(settingsPath, MAIN_SECTION, "Password", "", PASSWORD_BUFFER);
+    centerText = ReadProfileString(settingsPath, MAIN_SECTION, "CenterCoords", "0n 0e 0a", CENTER_BUFFER);
+    worldName = ReadProfileString(settingsPath, MAIN_SECTION, "World", "", WORLD_BUFFER);
+    citizenNumber = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "Citizen", "", NUMBER_BUFFER));
+    avatarType = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "Avatar", "", NUMBER_BUFFER));
+    birdCount = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "BirdCount", "3", NUMBER_BUFFER));
+    ShowFields(*frame, Fields());
+    universeHost = ReadProfileString(settingsPath, UNIVERSE_SECTION, "host", DEFAULT_HOST, HOST_BUFFER);
+    universePort = DecimalValue(
+        ReadProfileString(settingsPath, UNIVERSE_SECTION, "port", std::to_string(DEFAULT_PORT), NUMBER_BUFFER));
+}
+
+void FlockDialog::Teardown() {
+    birds.DestroyInstances();
+    SaveSettings();
+    birds.Clear();
+    wl_term();
+    running = false;
+    frame = nullptr;
+}
+
+void FlockDialog::SaveSettings() {
+    WriteProfileString(settingsPath, MAIN_SECTION, "Citizen", std::to_string(citizenNumber));
+    WriteProfileString(settingsPath, MAIN_SECTION, "Avatar", std::to_string(avatarType));
+    WriteProfileString(settingsPath, MAIN_SECTION, "Password", privilegePassword);
+    WriteProfileString(settingsPath, MAIN_SECTION, "CenterCoords", centerText);
+    WriteProfileString(settingsPath, MAIN_SECTION, "World", worldName);
+    WriteProfileString(settingsPath, MAIN_SECTION, "BirdCount", std::to_string(birdCount));
+}
+
+void FlockDialog::OnCommand(int id) {
+    if (id == ID_LOGIN) {
+        OnLogin();
+    } else if (id == ID_APPLY) {
+        OnApply();
+    }
+}
+
+void FlockDialog::OnTextChanged(int id) {
+    if (id == ID_WORLD || id == ID_AVATAR || id == ID_CENTER) {
+        OnFieldChanged();
+    }
+}
+
+void FlockDialog::OnTimer(int id) {
+    if (id == TIMER_PUMP) {
+        wl_wait(0);
+    } else if (id == TIMER_HOP && running) {
+        birds.HopAll();
+    } else if (id == TIMER_RECENTER && running) {
+        birds.PlaceAll(centerX, centerY, centerZ);
+    }
+}
+
+void FlockDialog::SetStatus(const std::string& text) {
+    frame->SetText(ID_STATUS, text);
+}
+
+void FlockDialog::EnableAll(std::initializer_list<int> ids, bool enabled) {
+    for (int id : ids) {
+        frame->Enable(id, enabled);
+    }
+}
+
+void FlockDialog::Report(const std::string& text) {
+    frame->MessageBox(text, MESSAGE_CAPTION, MessageIcon::None, true);
+}
+
+void FlockDialog::EndRun(const std::string& text) {
+    Report(text);
+    frame->PostQuit();
+}
+
+// Brings every bird into worldName, Bird1 first. A failure ends the run
+// during the start (fatal) and stops the flock during an apply.
+bool FlockDialog::EnterAll(bool fatal) {
+    for (Bird& bird : birds) {
+        int code = bird.Enter(worldName);
+        if (code != 0) {
+            std::string message = bird.name + " is unable to enter the world" + Bracketed(code);
+            if (fatal) {
+                EndRun(message);
+            } else {
+                Report(message);
+                EnableAll({ID_AVATAR, ID_CENTER, ID_WORLD}, true);
+                SetStatus("Changes failed.");
+            }
+            return false;
+        }
+        SetStatus(bird.name + " entered the world.");
+    }
+    return true;
+}
+
+void FlockDialog::OnLogin() {
+    TakeFields(*frame, Fields());
+    EnableAll({ID_LOGIN, ID_AVATAR, ID_CENTER, ID_CITIZEN, ID_PASSWORD, ID_WORLD, ID_BIRDS}, false);
+    if (worldName.empty()) {
+        Report("You must enter in a world name.");
+        EnableAll({ID_LOGIN, ID_WORLD}, true);
+        return;
+    }
+    centerX = centerY = centerZ = 0;
+    ParseCenter(centerText, centerZ, centerX, centerY);
+    SetStatus("Connecting to universe...");
+    for (int i = 1; i <= birdCount; ++i) {
+        Bird& bird = birds.Append();
+        int code = bird.Create(universeHost, universePort);
+        if (code != 0) {
+            EndRun("Unable to create bot instance" + Bracketed(code));
+            return;
+        }
+        std::string name = "Bird" + std::to_string(i);
+        code = bird.Login(citizenNumber, privilegePassword, name);
+        if (code != 0) {
+            EndRun("Unable to login " + name + Bracketed(code));
+            return;
+        }
+        SetStatus(name + " logged in.");
+    }
+    if (!EnterAll(true)) {
+        return;
+    }
+    birds.SetAvatarAll(avatarType);
+    birds.PlaceAll(centerX, centerY, centerZ);
+    running = true;
+    currentWorld = worldName;
+    frame->StartTimer(TIMER_HOP, HOP_PERIOD_MS);
+    frame->StartTimer(TIMER_RECENTER, RECENTER_PERIOD_MS);
+    EnableAll({ID_AVATAR, ID_CENTER, ID_WORLD}, true);
+    SetStatus("Skyflit now running.");
+}
+
+void FlockDialog::OnApply() {
+    TakeFields(*frame, Fields());
+    EnableAll({ID_APPLY, ID_AVATAR, ID_CENTER, ID_WORLD}, false);
+    running = false;
+    if (worldName != currentWorld && !EnterAll(false)) {
+        return;
+    }
+    centerX = centerY = centerZ = 0;
+    ParseCenter(centerText, centerZ, centerX, centerY);
+    birds.SetAvatarAll(avatarType);
+    birds.PlaceAll(centerX, centerY, centerZ);
+    EnableAll({ID_AVATAR, ID_CENTER, ID_WORLD}, true);
+    currentWorld = worldName;
+    running = true;
+    SetStatus("Changes successful.");
+}
+
+void FlockDialog::OnFieldChanged() {
+    if (running) {
+        frame->Enable(ID_APPLY, true);
+    }
+}

@@ -1,0 +1,325 @@
+#include "app/settings.h"
+
+#include "app/ascii.h"
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr mode_t NEW_FILE_MODE = 0600;
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
+struct Line {
+    std::string text;    // without its line ending
+    std::string ending;  // "\n", "\r\n" or "" for a last line without one
+};
+
+struct FileText {
+    std::vector<Line> lines;
+    mode_t mode = NEW_FILE_MODE;
+};
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What one line of the file is.
+enum class LineKind { Other, Comment, Section, Entry };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Other;
+    std::string_view name;   // section or key
+    std::string_view value;  // entries only
+};
+
+ParsedLine ParseLine(std::string_view text, bool first) {
+    if (first && text.starts_with(BYTE_ORDER_MARK)) {
+        text.remove_prefix(BYTE_ORDER_MARK.size());
+    }
+    std::string_view body = TrimBlanks(text);
+    ParsedLine parsed;
+    if (body.empty()) {
+        return parsed;
+    }
+    if (body.front() == ';') {
+        parsed.kind = LineKind::Comment;
+    } else if (body.front() == '[') {
+        parsed.kind = LineKind::Section;
+        std::string_view inside = body.substr(1);
+        parsed.name = TrimBlanks(inside.substr(0, inside.find(']')));
+    } else if (std::size_t equals = body.find('='); equals != std::string_view::npos) {
+        parsed.kind = LineKind::Entry;
+        parsed.name = TrimBlanks(body.substr(0, equals));
+        parsed.value = TrimBlanks(body.substr(equals + 1));
+    }
+    return parsed;
+}
+
+// The file's bytes and mode; "" and NEW_FILE_MODE when it does not exist,
+// nullopt when it exists but cannot be read.
+std::optional<std::string> ReadBytes(const std::string& path, mode_t& mode) {
+    mode = NEW_FILE_MODE;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
+    }
+    struct stat info {};
+    std::optional<std::string> bytes;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        mode = info.st_mode & 07777;
+        bytes.emplace();
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(fd, buffer, sizeof buffer)) != 0) {
+            if (got < 0 && errno != EINTR) {
+                bytes.reset();
+                break;
+            }
+            if (got > 0) {
+                bytes->append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    close(fd);
+    return bytes;
+}
+
+std::optional<FileText> LoadFile(const std::string& path) {
+    FileText file;
+    std::optional<std::string> bytes = ReadBytes(path, file.mode);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::size_t start = 0;
+    while (start < bytes->size()) {
+        std::size_t newline = bytes->find('\n', start);
+        Line line;
+        if (newline == std::string::npos) {
+            line.text = bytes->substr(start);
+            start = bytes->size();
+        } else {
+            std::size_t end = newline;
+            if (end > start && (*bytes)[end - 1] == '\r') {
+                --end;
+            }
+            line.text = bytes->substr(start, end - start);
+            line.ending = bytes->substr(end, newline + 1 - end);
+            start = newline + 1;
+        }
+        file.lines.push_back(std::move(line));
+    }
+    return file;
+}
+
+// Index of the first header of section, or nullopt.
+std::optional<std::size_t> FindSection(const FileText& file, std::string_view section) {
+    for (std::size_t i = 0; i < file.lines.size(); ++i) {
+        ParsedLine parsed = ParseLine(file.lines[i].text, i == 0);
+        if (parsed.kind == LineKind::Section && SameName(parsed.name, section)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// One past the last line of the section whose header is at index header.
+std::size_t SectionEnd(const FileText& file, std::size_t header) {
+    std::size_t i = header + 1;
+    while (i < file.lines.size() && ParseLine(file.lines[i].text, false).kind != LineKind::Section) {
+        ++i;
+    }
+    return i;
+}
+
+std::optional<std::size_t> FindKey(const FileText& file, std::size_t header, std::string_view key) {
+    std::size_t end = SectionEnd(file, header);
+    for (std::size_t i = header + 1; i < end; ++i) {
+        ParsedLine parsed = ParseLine(file.lines[i].text, false);
+        if (parsed.kind == LineKind::Entry && SameName(parsed.name, key)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string_view CutTo(std::string_view text, std::size_t bufferSize) {
+    return bufferSize == 0 ? std::string_view() : text.substr(0, bufferSize - 1);
+}
+
+// The line ending new lines get: the file's first one, LF for a new file.
+std::string NewLineOf(const FileText& file) {
+    for (const Line& line : file.lines) {
+        if (!line.ending.empty()) {
+            return line.ending;
+        }
+    }
+    return "\n";
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes bytes beside target, flushes them to disk and renames them over it,
+// so the target is either the old file or the new one, never a part.
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    std::string target = path;
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        target = resolved;  // write through a symbolic link, not over it
+        std::free(resolved);
+    }
+    std::string temporary = target + ".XXXXXX";
+    int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    int directory = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    return true;
+}
+
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ReadProfileString(const std::string& path, std::string_view section,
+                              std::string_view key, std::string_view fallback,
+                              std::size_t bufferSize) {
+    std::optional<FileText> file = LoadFile(path);
+    if (file) {
+        if (std::optional<std::size_t> header = FindSection(*file, section)) {
+            if (std::optional<std::size_t> entry = FindKey(*file, *header, key)) {
+                return std::string(CutTo(ParseLine(file->lines[*entry].text, false).value, bufferSize));
+            }
+        }
+    }
+    return std::string(CutTo(fallback, bufferSize));
+}
+
+bool WriteProfileString(const std::string& path, std::string_view section,
+                        std::string_view key, std::string_view value) {
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+        return false;
+    }
+    std::optional<FileText> file = LoadFile(path);
+    if (!file) {
+        return false;
+    }
+    std::string newLine = NewLineOf(*file);
+    std::string entry = std::string(key) + "=" + std::string(value);
+    std::vector<Line>& lines = file->lines;
+    std::optional<std::size_t> header = FindSection(*file, section);
+    if (!header) {
+        if (!lines.empty() && lines.back().ending.empty()) {
+            lines.back().ending = newLine;
+        }
+        lines.push_back({"[" + std::string(section) + "]", newLine});
+        lines.push_back({entry, newLine});
+    } else if (std::optional<std::size_t> found = FindKey(*file, *header, key)) {
+        lines[*found].text = entry;
+    } else {
+        // After the section's last entry, so trailing blank lines and
+        // comments stay where they are.
+        std::size_t after = *header;
+        std::size_t end = SectionEnd(*file, *header);
+        for (std::size_t i = *header + 1; i < end; ++i) {
+            bool blank = TrimBlanks(lines[i].text).empty();
+            if (!blank && ParseLine(lines[i].text, false).kind != LineKind::Comment) {
+                after = i;
+            }
+        }
+        if (lines[after].ending.empty()) {
+            lines[after].ending = newLine;
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), Line{entry, newLine});
+    }
+    std::string bytes;
+    for (const Line& line : lines) {
+        bytes += line.text;
+        bytes += line.ending;
+    }
+    return ReplaceFile(path, bytes, file->mode);
+}
+
+int DecimalValue(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        if (value <= static_cast<long long>(INT_MAX) + 1) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
+}

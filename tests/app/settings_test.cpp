@@ -1,0 +1,170 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "skyflit-settings-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        directory = pattern;
+        path = (fs::path(directory) / "skyflit.ini").string();
+    }
+    void TearDown() override {
+        fs::permissions(directory, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(directory);
+    }
+    void Put(const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    std::string Bytes() {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    std::string Read(const char* section, const char* key, const char* fallback = "?",
+                     std::size_t size = 200) {
+        return ReadProfileString(path, section, key, fallback, size);
+    }
+    std::size_t EntriesInDirectory() {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
+    }
+
+    std::string directory;
+    std::string path;
+};
+
+TEST_F(SettingsFile, MissingFileSectionOrKeyGivesTheDefaultCutToTheBuffer) {
+    EXPECT_EQ(Read("Main", "CenterCoords", "0n 0e 0a"), "0n 0e 0a");
+    EXPECT_EQ(Read("Main", "BirdCount", "3", 10), "3");
+    EXPECT_EQ(Read("Main", "X", "abcdef", 4), "abc");
+    Put("[Other]\nWorld=x\n");
+    EXPECT_EQ(Read("Main", "World", ""), "");
+    Put("[Main]\nWorldly=x\n");
+    EXPECT_EQ(Read("Main", "World", "dflt"), "dflt");
+}
+
+TEST_F(SettingsFile, MatchesWithoutCaseTrimsBlanksSkipsCommentsAndReadsCrlf) {
+    Put("; comment World=no\r\n"
+        "[other]\r\nWorld=elsewhere\r\n"
+        "  [ mAiN ]  \r\n"
+        ";World=commented\r\n"
+        "  wORLD \t=  \t  sky world \t\r\n"
+        "Password=\r\n"
+        "World=second\r\n"
+        "[main]\r\nCitizen=99\r\n");
+    EXPECT_EQ(Read("Main", "World"), "sky world");
+    EXPECT_EQ(Read("MAIN", "password", "default"), "");
+    // Only the first section of a name counts.
+    EXPECT_EQ(Read("Main", "Citizen", "none"), "none");
+}
+
+TEST_F(SettingsFile, LongValuesAreCutToTheirReadBuffers) {
+    Put("[Main]\nPassword=abcdefghijklmnopqrstuvwxy\nCitizen=12345678901234\n");
+    EXPECT_EQ(Read("Main", "Password", "", 20), "abcdefghijklmnopqrs");
+    EXPECT_EQ(Read("Main", "Citizen", "", 10), "123456789");
+}
+
+TEST(SettingsConversion, ReadsLeadingDecimalDigits) {
+    EXPECT_EQ(DecimalValue(" 42"), 42);
+    EXPECT_EQ(DecimalValue("\t-17x"), -17);
+    EXPECT_EQ(DecimalValue("+8"), 8);
+    EXPECT_EQ(DecimalValue("12birds"), 12);
+    EXPECT_EQ(DecimalValue("birds"), 0);
+    EXPECT_EQ(DecimalValue(""), 0);
+    EXPECT_EQ(DecimalValue("- 5"), 0);
+    EXPECT_EQ(DecimalValue("99999999999999999999"), 2147483647);
+    EXPECT_EQ(DecimalValue("-99999999999999999999"), -2147483647 - 1);
+}
+
+TEST_F(SettingsFile, ReplacingAKeyKeepsEveryOtherByte) {
+    std::string before =
+        "; my flock\r\n"
+        "[universe]\r\nhost = example.test\r\n"
+        "\r\n"
+        "[Main]\r\n"
+        "  world = old \r\n"
+        "; keep me\r\n"
+        "Avatar=3\r\n"
+        "[Extra]\r\nk=v";
+    Put(before);
+    ASSERT_TRUE(WriteProfileString(path, "Main", "World", "newsky"));
+    std::string expected = before;
+    expected.replace(expected.find("  world = old "), 14, "World=newsky");
+    EXPECT_EQ(Bytes(), expected);
+}
+
+TEST_F(SettingsFile, NewKeysGoAfterTheSectionsLastEntryNewSectionsAtTheEnd) {
+    Put("[Main]\nCitizen=1\n\n; about extra\n[Extra]\nk=v");
+    ASSERT_TRUE(WriteProfileString(path, "main", "Avatar", "7"));
+    EXPECT_EQ(Bytes(), "[Main]\nCitizen=1\nAvatar=7\n\n; about extra\n[Extra]\nk=v");
+    ASSERT_TRUE(WriteProfileString(path, "Other", "x", "1 2"));
+    EXPECT_EQ(Bytes(), "[Main]\nCitizen=1\nAvatar=7\n\n; about extra\n[Extra]\nk=v\n[Other]\nx=1 2\n");
+    EXPECT_EQ(Read("Other", "X"), "1 2");
+
+    Put("[Main]\r\n[Next]\r\n");
+    ASSERT_TRUE(WriteProfileString(path, "Main", "World", "w"));
+    EXPECT_EQ(Bytes(), "[Main]\r\nWorld=w\r\n[Next]\r\n");
+}
+
+TEST_F(SettingsFile, ANewFileIsPrivateAnExistingOneKeepsItsMode) {
+    ASSERT_TRUE(WriteProfileString(path, "Main", "Password", "secret"));
+    EXPECT_EQ(Bytes(), "[Main]\nPassword=secret\n");
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    ASSERT_TRUE(WriteProfileString(path, "Main", "Password", "other"));
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_EQ(EntriesInDirectory(), 1u);
+}
+
+TEST_F(SettingsFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
+    std::string before = "[Main]\nCenterCoords=" + std::string(300, '1') + "n\n";
+    Put(before);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The file size limit makes the write fail after 64 bytes.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{64, 64};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(WriteProfileString(path, "Main", "World", "sky") ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(Bytes(), before);
+    EXPECT_EQ(EntriesInDirectory(), 1u);
+}
+
+TEST_F(SettingsFile, RefusedWritesChangeNothing) {
+    Put("[Main]\nWorld=a\n");
+    EXPECT_FALSE(WriteProfileString(path, "Main", "World", "a\nCitizen=5"));
+    EXPECT_FALSE(WriteProfileString(directory, "Main", "World", "b"));
+    EXPECT_EQ(Bytes(), "[Main]\nWorld=a\n");
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(directory.c_str(), 0500), 0);
+        EXPECT_FALSE(WriteProfileString(path, "Main", "World", "b"));
+        EXPECT_EQ(Bytes(), "[Main]\nWorld=a\n");
+    }
+}
+
+}  // namespace

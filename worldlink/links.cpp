@@ -1,0 +1,97 @@
+// Opening, logging in, losing and retrying the two links of an instance.
+#include "worldlink/library.h"
+
+namespace {
+
+constexpr uint32_t RETRY_AFTER = 1000;
+// Sent as it stands in the three older world logins.
+constexpr int WORLD_LOGIN_CONSTANT = 50;
+
+}  // namespace
+
+int universe_login(Instance* instance) {
+    const AttributeStore* store = instance->attributes;
+    instance->login_sent_at = tick_now();
+    return msg_pack(instance->universe_link, {pack_begin_sealed(MSG_LOGIN),
+                                              pack_long(LIBRARY_BUILD),
+                                              pack_string(store_string(store, ATTR_LOGIN_NAME)),
+                                              pack_long(store_int(store, ATTR_LOGIN_OWNER)),
+                                              pack_string(store_string(store, ATTR_LOGIN_PASSWORD)),
+                                              pack_string(store_string(store, ATTR_LOGIN_APPLICATION)),
+                                              pack_end()});
+}
+
+void universe_link_lost(Instance* instance) {
+    if (!instance_alive(instance)) return;
+    link_close(&instance->universe_link);
+    instance->list_resume = 0;
+    if (instance->universe_reconnect) {
+        instance->universe_state = UNIVERSE_RETRY;
+        instance->universe_retry_at = tick_now() + RETRY_AFTER;
+    } else {
+        instance->universe_state = UNIVERSE_NONE;
+    }
+}
+
+int world_connect(Instance* instance) {
+    link_close(&instance->world_link);
+    const int reason = connection_open(instance->world_address, instance->world_port, &instance->world_link);
+    if (reason != 0) instance->world_link = nullptr;
+    return reason;
+}
+
+int world_login(Instance* instance) {
+    Connection* link = instance->world_link;
+    const int header = connection_has_cipher(link) ? FIELD_BEGIN : FIELD_BEGIN_SEALED;
+    const char* name = instance->world_name;
+    const auto session = static_cast<int32_t>(instance->session);
+    const auto ticket = static_cast<int32_t>(instance->ticket);
+    int reason;
+    if (instance->world_build >= 28) {
+        reason = msg_pack(link, {{header, MSG_WORLD_LOGIN_V4, nullptr}, pack_string(name), pack_long(session),
+                                 pack_long(ticket), pack_word(LIBRARY_BUILD), pack_end()});
+    } else if (instance->world_build >= 23) {
+        reason = msg_pack(link, {{header, MSG_WORLD_LOGIN_V3, nullptr}, pack_string(name), pack_word(session),
+                                 pack_byte(WORLD_LOGIN_CONSTANT), pack_long(ticket), pack_end()});
+    } else if (instance->world_build >= 20) {
+        reason = msg_pack(link, {{header, MSG_WORLD_LOGIN_V2, nullptr}, pack_string(name), pack_word(session),
+                                 pack_byte(WORLD_LOGIN_CONSTANT), pack_end()});
+    } else {
+        reason = msg_pack(link, {{header, MSG_WORLD_LOGIN_V1, nullptr}, pack_word(session),
+                                 pack_byte(WORLD_LOGIN_CONSTANT), pack_end()});
+    }
+    if (reason == 0) {
+        instance->world_login_sent_at = tick_now();
+        instance->world_state = WORLD_LOGIN_SENT;
+    }
+    return reason;
+}
+
+void world_link_lost(Instance* instance) {
+    if (instance->world_state == WORLD_IN) world_link_close(instance, REASON_CONNECTION_LOST);
+    // The disconnect handler may have destroyed this very instance; one that
+    // lives on (another may have gone) is still retried.
+    if (!instance_alive(instance)) return;
+    world_retry(instance);
+}
+
+void world_link_close(Instance* instance, int reason) {
+    link_close(&instance->world_link);
+    const int old_state = instance->world_state;
+    instance->world_state = WORLD_NONE;
+    store_int_set(instance->attributes, ATTR_WORLD_DISCONNECT_REASON, reason);
+    if (old_state == WORLD_IN || (old_state == WORLD_LOGIN_SENT && instance->entered))
+        event_fire(instance, EVENT_WORLD_DISCONNECT);
+}
+
+void world_retry(Instance* instance) {
+    link_close(&instance->world_link);
+    instance->world_state = WORLD_RETRY;
+    instance->world_retry_at = tick_now() + RETRY_AFTER;
+    instance->world_heard_at = 0;
+}
+
+void both_links_lost(Instance* instance) {
+    world_link_lost(instance);
+    universe_link_lost(instance);
+}
