@@ -35,8 +35,10 @@ TEST_F(InWorld, StateChangeAndWhisperFieldsByteForByte) {
 
     const std::string longest(255, 'w');
     ASSERT_EQ(wl_whisper(513, longest.c_str()), 0);
-    std::vector<uint8_t> whisper = {0x02, 0x01, 0xFF};
-    whisper.insert(whisper.end(), longest.begin(), longest.end());
+    std::vector<uint8_t> whisper(3 + longest.size(), 'w');
+    whisper[0] = 0x02;
+    whisper[1] = 0x01;
+    whisper[2] = 0xFF;
     EXPECT_EQ(wait_world_frames(MSG_WHISPER, 1)[0].body, whisper);
 
     EXPECT_EQ(wl_whisper(513, std::string(256, 'w').c_str()), REASON_STRING_TOO_LONG);
