@@ -1,0 +1,129 @@
+// The Skyflit program end to end: `skyflit --headless` with five birds
+// against worldsim, watched through the viewer's JSON endpoints.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "tests/worldsim/sim_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SkyflitAgainstWorldsim : public SimFixture {
+protected:
+    void SetUp() override {
+        StartSim({"--citizen", "42:secret", "--world", "demo"});
+        char pattern[] = "/tmp/skyflit-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory = pattern;
+        // Leading zeros prove the file was rewritten at the end.
+        std::ofstream(directory / "skyflit.ini") << "[Main]\nCitizen=0042\nPassword=secret\nWorld=demo\nAvatar=3\n"
+                                                    "CenterCoords=2n 1e 5a\nBirdCount=5\n[universe]\n"
+                                                    "host=127.0.0.1\nport="
+                                                 << sim.universe_port << "\n";
+        skyflit = fork();
+        ASSERT_GE(skyflit, 0);
+        if (skyflit == 0) {
+            if (chdir(directory.c_str()) != 0) _exit(127);
+            if (freopen("skyflit.out", "w", stdout) == nullptr) _exit(127);
+            execl(SKYFLIT_BINARY, SKYFLIT_BINARY, "--headless", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    void TearDown() override {
+        if (skyflit > 0) {
+            kill(skyflit, SIGKILL);
+            waitpid(skyflit, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+        SimFixture::TearDown();
+    }
+
+    // SIGTERM and the exit status, waiting up to 10 s.
+    int Stop() {
+        kill(skyflit, SIGTERM);
+        int status = -1;
+        eventually([&] { return waitpid(skyflit, &status, WNOHANG) == skyflit; }, 10000);
+        skyflit = -1;
+        return status;
+    }
+
+    int BirdsInWorld() {
+        nlohmann::json avatars = Avatars("demo");
+        int birds = 0;
+        for (const auto& a : avatars) birds += !a["visitor"].get<bool>();
+        return birds;
+    }
+
+    std::string Read(const char* name) {
+        std::ifstream file(directory / name);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    fs::path directory;
+    pid_t skyflit = -1;
+};
+
+TEST_F(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnTerm) {
+    ASSERT_TRUE(eventually([&] { return BirdsInWorld() == 5; }, 20000)) << Read("skyflit.out");
+    ASSERT_TRUE(eventually([&] { return Read("skyflit.out").find("Skyflit now running.") != std::string::npos; }));
+    for (int i = 1; i <= 5; ++i) EXPECT_TRUE(AvatarNamed("demo", "Bird" + std::to_string(i)).is_object()) << i;
+
+    // Hops about once a second: over 3.5 s each bird moves three or four times.
+    std::map<std::string, std::pair<int, int>> last;
+    std::map<std::string, int> moves;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3500);
+    while (std::chrono::steady_clock::now() < until) {
+        for (const auto& a : Avatars("demo")) {
+            if (a["visitor"].get<bool>()) continue;
+            std::pair<int, int> at{a["x"], a["z"]};
+            auto seen = last.find(a["name"]);
+            if (seen != last.end() && seen->second != at) ++moves[a["name"]];
+            last[a["name"]] = at;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(moves.size(), 5u);
+    for (const auto& [name, count] : moves) {
+        EXPECT_GE(count, 2) << name;
+        EXPECT_LE(count, 5) << name;
+    }
+    nlohmann::json bird = AvatarNamed("demo", "Bird3");
+    EXPECT_EQ(bird["y"], 5000) << "the altitude of the centre";
+    EXPECT_EQ(bird["type"], 3) << "the avatar of the settings";
+
+    ASSERT_EQ(Post("/api/worlds/demo/say", {{"text", "skyflit owner"}}), 200);
+    auto whispers = [&] {
+        int count = 0;
+        for (const auto& line : Get("/api/worlds/demo/chat")) count += line["kind"] == "whisper";
+        return count;
+    };
+    ASSERT_TRUE(eventually([&] { return whispers() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    nlohmann::json chat = Get("/api/worlds/demo/chat");
+    EXPECT_EQ(whispers(), 1) << "only Bird1 answers: " << chat.dump();
+    EXPECT_EQ(chat.back()["text"], "I am owned by citizen number 42.");
+    EXPECT_EQ(chat.back()["from_name"], "Bird1");
+
+    int status = Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string settings = Read("skyflit.ini");
+    EXPECT_NE(settings.find("Citizen=42\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("port=" + std::to_string(sim.universe_port)), std::string::npos) << settings;
+    EXPECT_TRUE(eventually([&] { return BirdsInWorld() == 0; })) << "every bird leaves with the program";
+}
+
+}  // namespace

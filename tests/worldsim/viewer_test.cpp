@@ -1,0 +1,125 @@
+// The viewer's HTTP side: the JSON picture follows the protocol, the chat box
+// speaks into the world, the event stream keeps its pace, and bad requests
+// get clear answers.
+#include <httplib.h>
+
+#include <chrono>
+
+#include "tests/worldsim/raw_client.h"
+#include "tests/worldsim/sim_fixture.h"
+#include "worldlink/messages.h"
+#include "worldlink/wire/wire.h"
+
+namespace {
+
+class WorldsimViewer : public SimFixture {
+protected:
+    void SetUp() override {
+        StartSim({"--world", "demo"});
+        ASSERT_TRUE(raw_enter(sim.universe_port, "demo", "Bird1", 0x07, &bird));
+        ASSERT_GT(SessionOf("demo", "Bird1"), 0);
+    }
+
+    void TearDown() override {
+        raw_leave(&bird);
+        SimFixture::TearDown();
+    }
+
+    RawBot bird;
+};
+
+TEST_F(WorldsimViewer, PictureFollowsMovesWithATrail) {
+    ASSERT_EQ(raw_send_state(bird.world, 1000, 5000, 0, 900), 0);
+    ASSERT_EQ(raw_send_state(bird.world, 1100, 5000, 200, 450), 0);
+    ASSERT_EQ(raw_send_state(bird.world, 1100, 5000, 200, 450), 0);  // no move: no trail point
+    ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["x"] == 1100; }));
+    nlohmann::json avatar = AvatarNamed("demo", "Bird1");
+    EXPECT_EQ(avatar["y"], 5000);
+    EXPECT_EQ(avatar["z"], 200);
+    EXPECT_EQ(avatar["yaw"], 450);
+    EXPECT_EQ(avatar["visitor"], false);
+    EXPECT_EQ(avatar["trail"], nlohmann::json::parse("[[0,0],[1000,0]]"));
+
+    nlohmann::json worlds = Get("/api/worlds");
+    ASSERT_EQ(worlds.size(), 1u);
+    EXPECT_EQ(worlds[0]["name"], "demo");
+    EXPECT_EQ(worlds[0]["build"], 30);
+    EXPECT_EQ(worlds[0]["avatars"], 2) << "the bird and the visitor";
+    EXPECT_GT(worlds[0]["port"].get<int>(), 0);
+}
+
+TEST_F(WorldsimViewer, ChatBoxSpeaksAsTheVisitor) {
+    nlohmann::json reply;
+    ASSERT_EQ(Post("/api/worlds/DEMO/say", {{"text", "skyflit version"}}, &reply), 200);
+    RawFrame chat;
+    ASSERT_TRUE(raw_read_type(bird.world, false, MSG_CHAT_0, &chat, 2000));
+    RawReader reader(chat.body);
+    int visitor = Get("/api/worlds")[0]["visitor"];
+    EXPECT_EQ(reader.Word(), visitor);
+    EXPECT_EQ(reader.String(), "skyflit version");
+
+    ASSERT_EQ(raw_send_whisper(bird.world, visitor, "I am a bird."), 0);
+    ASSERT_TRUE(eventually([&] { return Get("/api/worlds/demo/chat").size() == 2; }));
+    nlohmann::json log = Get("/api/worlds/demo/chat");
+    EXPECT_EQ(log[0]["kind"], "say");
+    EXPECT_EQ(log[0]["from_name"], "Visitor");
+    EXPECT_EQ(log[1]["kind"], "whisper");
+    EXPECT_EQ(log[1]["from_name"], "Bird1");
+    EXPECT_EQ(log[1]["to_name"], "Visitor");
+    int first = log[0]["seq"];
+    EXPECT_EQ(Get("/api/worlds/demo/chat?after=" + std::to_string(first)).size(), 1u);
+}
+
+TEST_F(WorldsimViewer, BadRequestsAreRefusedClearly) {
+    nlohmann::json reply;
+    EXPECT_EQ(Post("/api/worlds/demo/say", {{"words", "hi"}}, &reply), 400);
+    EXPECT_TRUE(reply.contains("error"));
+    EXPECT_EQ(Post("/api/worlds/demo/say", nlohmann::json::array({"hi"})), 400);
+    EXPECT_EQ(Post("/api/worlds/demo/say", {{"text", ""}}), 400);
+    EXPECT_EQ(Post("/api/worlds/demo/say", {{"text", std::string(256, 'a')}}), 400);
+    EXPECT_EQ(Post("/api/worlds/demo/say", {{"text", std::string(255, 'a')}}), 200);
+    EXPECT_EQ(Post("/api/worlds/nowhere/say", {{"text", "hi"}}), 404);
+    EXPECT_EQ(Post("/api/worlds/demo/drop", {{"session", "one"}}), 400);
+    EXPECT_EQ(Post("/api/worlds/demo/drop", {{"session", 9999}}), 404);
+    EXPECT_EQ(Post("/api/worlds/demo/drop", {{"session", 1}, {"reason", 470}}), 400);
+    EXPECT_EQ(Post("/api/universe/drop", {{"session", 9999}}), 404);
+    EXPECT_EQ(Get("/api/worlds/nowhere/avatars")["error"], "no such world");
+
+    httplib::Client client("127.0.0.1", sim.viewer_port);
+    auto answer = client.Post("/api/worlds/demo/say", "{not json", "application/json");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 400);
+}
+
+TEST_F(WorldsimViewer, EventStreamSendsFivePicturesASecond) {
+    httplib::Client client("127.0.0.1", sim.viewer_port);
+    client.set_read_timeout(5, 0);
+    std::string received;
+    auto start = std::chrono::steady_clock::now();
+    client.Get("/api/events?world=demo", [&](const char* data, size_t length) {
+        received.append(data, length);
+        return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500);
+    });
+    size_t pictures = 0;
+    for (size_t at = received.find("data: "); at != std::string::npos; at = received.find("data: ", at + 1)) ++pictures;
+    EXPECT_GE(pictures, 7u) << received.substr(0, 300);
+    std::string first = received.substr(6, received.find("\n\n") - 6);
+    nlohmann::json picture = nlohmann::json::parse(first, nullptr, false);
+    ASSERT_TRUE(picture.is_object()) << first;
+    EXPECT_EQ(picture["world"], "demo");
+    EXPECT_EQ(picture["centre"]["count"], 1);
+    EXPECT_EQ(picture["avatars"].size(), 2u);
+}
+
+TEST_F(WorldsimViewer, PageIsSelfContained) {
+    httplib::Client client("127.0.0.1", sim.viewer_port);
+    auto answer = client.Get("/");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_NE(answer->body.find("<canvas id=\"map\""), std::string::npos);
+    EXPECT_NE(answer->body.find("EventSource"), std::string::npos);
+    EXPECT_EQ(answer->body.find("src=\"http"), std::string::npos) << "no resources from elsewhere";
+    EXPECT_EQ(answer->body.find("href=\"http"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+// The protocol thread: epoll over every socket, accepting, reading frames,
+// flushing pending output, dropping clients, timers and viewer commands.
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "tools/worldsim/server.h"
+#include "worldlink/wire/wire.h"
+
+namespace {
+
+constexpr uint64_t WAKE_ID = 0;
+constexpr int FRAMES_PER_WAKEUP = 32;   // so one busy client cannot starve the rest
+constexpr uint32_t CLOSE_GRACE_MS = 2000;
+constexpr uint32_t PUBLISH_EVERY_MS = 100;
+constexpr uint32_t SWEEP_EVERY_MS = 100;
+constexpr int POLL_MS = 50;
+
+void watch_output(SimServer* server, SimClient* client, bool on) {
+    if (client->watching_output == on) return;
+    epoll_event event{};
+    event.events = on ? (EPOLLIN | EPOLLOUT) : EPOLLIN;
+    event.data.u64 = client->id;
+    epoll_ctl(server->epoll, EPOLL_CTL_MOD, connection_handle(client->link), &event);
+    client->watching_output = on;
+}
+
+void shut_when_drained(SimServer* server, SimClient* client) {
+    if (!client->closing || client->shut || client->link->send_fill > 0) return;
+    shutdown(connection_handle(client->link), SHUT_WR);
+    client->shut = true;
+    watch_output(server, client, false);
+}
+
+void accept_all(SimServer* server, int listener, const std::string& world) {
+    for (;;) {
+        int handle = -1;
+        if (tcp_accept(listener, &handle) != 0) return;
+        Connection* link = nullptr;
+        if (connection_adopt(handle, &link) != 0) continue;  // the socket is closed with it
+        if (server->options.socket_buffer > 0) {
+            int size = server->options.socket_buffer;
+            setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        }
+        auto client = std::make_unique<SimClient>();
+        client->id = server->next_id++;
+        client->link = link;
+        client->kind = world.empty() ? SIM_UNIVERSE_LINK : SIM_WORLD_LINK;
+        client->world = world;
+        client->accepted_at = clock_raw();
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = client->id;
+        if (epoll_ctl(server->epoll, EPOLL_CTL_ADD, handle, &event) != 0) {
+            connection_close(link);
+            continue;
+        }
+        server->clients[client->id] = std::move(client);
+    }
+}
+
+// Input of a client that is being closed is read and thrown away; its end of
+// file finishes the close.
+void discard_input(SimServer* server, SimClient* client) {
+    uint8_t scratch[4096];
+    for (int i = 0; i < 16; ++i) {
+        ssize_t got = recv(connection_handle(client->link), scratch, sizeof scratch, MSG_DONTWAIT);
+        if (got > 0) continue;
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) sim_client_mark_dead(server, client);
+        return;
+    }
+}
+
+void readable(SimServer* server, SimClient* client) {
+    if (client->closing) {
+        discard_input(server, client);
+        return;
+    }
+    for (int i = 0; i < FRAMES_PER_WAKEUP && !client->dead && !client->closing; ++i) {
+        int reason = connection_receive(client->link);
+        if (reason == WIRE_NOT_YET) break;
+        if (reason != 0) {
+            sim_log(server, "client " + std::to_string(client->id) + " dropped: receive reason " +
+                                std::to_string(reason));
+            sim_client_mark_dead(server, client);
+            return;
+        }
+        if (client->kind == SIM_UNIVERSE_LINK) {
+            sim_universe_frame(server, client);
+        } else {
+            sim_world_frame(server, client);
+        }
+        if (!client->dead && connection_reason(client->link) != 0) {
+            sim_log(server, "client " + std::to_string(client->id) + " dropped: reason " +
+                                std::to_string(connection_reason(client->link)));
+            sim_client_mark_dead(server, client);
+        }
+    }
+    // Clients send whole frames; one left half-way is a stalled or broken peer.
+    bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0;
+    if (partial && !client->partial) client->partial_since = clock_raw();
+    client->partial = partial;
+    sim_client_packed(server, client);
+}
+
+void writable(SimServer* server, SimClient* client) {
+    if (connection_flush(client->link) != 0) {
+        sim_client_mark_dead(server, client);
+        return;
+    }
+    if (client->link->send_fill == 0) {
+        watch_output(server, client, false);
+        shut_when_drained(server, client);
+    }
+}
+
+void reap(SimServer* server) {
+    while (!server->dead.empty()) {
+        uint64_t id = server->dead.back();
+        server->dead.pop_back();
+        auto found = server->clients.find(id);
+        if (found == server->clients.end()) continue;
+        std::unique_ptr<SimClient> client = std::move(found->second);
+        server->clients.erase(found);
+        epoll_ctl(server->epoll, EPOLL_CTL_DEL, connection_handle(client->link), nullptr);
+        if (client->kind == SIM_UNIVERSE_LINK) {
+            sim_universe_gone(server, client.get());
+        } else {
+            sim_world_gone(server, client.get());
+        }
+        connection_close(client->link);
+    }
+}
+
+SimReply run_command(SimServer* server, const SimCommand& command) {
+    if (command.kind == SIM_DROP_UNIVERSE) {
+        auto session = server->sessions.find(command.session);
+        SimClient* client = session == server->sessions.end() ? nullptr : sim_client(server, session->second.universe_client);
+        if (client == nullptr) return {404, "no universe link has that session"};
+        sim_client_mark_dead(server, client);
+        return {200, "closed"};
+    }
+    SimWorld* world = sim_world_find(server, command.world);
+    if (world == nullptr) return {404, "no such world"};
+    if (command.kind == SIM_SAY) {
+        if (command.text.empty()) return {400, "nothing to say"};
+        if (command.text.size() > 255) return {400, "a chat line holds at most 255 characters"};
+        sim_world_say(server, world, command.text);
+        return {200, "said"};
+    }
+    auto member = world->members.find(command.session);
+    SimClient* client = member == world->members.end() ? nullptr : sim_client(server, member->second);
+    if (client == nullptr) return {404, "no such session in that world"};
+    sim_world_drop(server, client, command.reason);
+    return {200, "dropped"};
+}
+
+void run_commands(SimServer* server) {
+    for (SimCommand& command : sim_shared_take(server->shared)) {
+        command.reply.set_value(run_command(server, command));
+        reap(server);
+    }
+}
+
+void sweep(SimServer* server, uint32_t now) {
+    uint32_t limit = static_cast<uint32_t>(server->options.login_timeout_ms);
+    for (auto& [id, client] : server->clients) {
+        if (client->closing) {
+            if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client.get());
+        } else if (!client->logged_in && tick_elapsed(now, client->accepted_at) > limit) {
+            sim_log(server, "client " + std::to_string(id) + " dropped: no login in time");
+            sim_client_mark_dead(server, client.get());
+        } else if (client->partial && tick_elapsed(now, client->partial_since) > limit) {
+            sim_log(server, "client " + std::to_string(id) + " dropped: a frame left half-way");
+            sim_client_mark_dead(server, client.get());
+        }
+    }
+}
+
+void timers(SimServer* server) {
+    uint32_t now = clock_raw();
+    if (tick_elapsed(now, server->last_heartbeat) >= static_cast<uint32_t>(server->options.heartbeat_ms)) {
+        server->last_heartbeat = now;
+        sim_world_heartbeat(server);
+    }
+    if (tick_elapsed(now, server->last_sweep) >= SWEEP_EVERY_MS) {
+        server->last_sweep = now;
+        sweep(server, now);
+        reap(server);
+    }
+    if (server->view_dirty && tick_elapsed(now, server->last_publish) >= PUBLISH_EVERY_MS) {
+        server->last_publish = now;
+        server->view_dirty = false;
+        sim_shared_publish(server->shared, sim_view_build(server));
+    }
+}
+
+}  // namespace
+
+void sim_client_close_soon(SimServer* server, SimClient* client) {
+    if (client->closing || client->dead) return;
+    client->closing = true;
+    client->closing_since = clock_raw();
+    sim_client_packed(server, client);
+    shut_when_drained(server, client);
+}
+
+void sim_server_run(SimServer* server) {
+    epoll_event events[256];
+    while (!server->shared->stopping.load()) {
+        int count = epoll_wait(server->epoll, events, 256, POLL_MS);
+        for (int i = 0; i < count; ++i) {
+            uint64_t id = events[i].data.u64;
+            if (id == WAKE_ID) {
+                uint64_t drained = 0;
+                ssize_t got = read(server->shared->wake_fd, &drained, sizeof drained);
+                (void)got;
+                continue;
+            }
+            auto listener = server->listeners.find(id);
+            if (listener != server->listeners.end()) {
+                SimWorld* world = listener->second.empty() ? nullptr : sim_world_find(server, listener->second);
+                accept_all(server, world ? world->listener : server->universe_listener, listener->second);
+                continue;
+            }
+            SimClient* client = sim_client(server, id);
+            if (client == nullptr || client->dead) continue;
+            if (events[i].events & EPOLLOUT) writable(server, client);
+            if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))) readable(server, client);
+            reap(server);
+        }
+        run_commands(server);
+        timers(server);
+    }
+}

@@ -1,0 +1,259 @@
+// HTTP endpoints of the viewer:
+//   GET  /                              the page
+//   GET  /api/worlds                    every world: name, port, build, avatars, visitor
+//   GET  /api/worlds/NAME/avatars       the avatars of one world, trails included
+//   GET  /api/worlds/NAME/chat?after=N  chat lines with a sequence number above N
+//   POST /api/worlds/NAME/say           {"text": "..."}: the visitor says it
+//   POST /api/worlds/NAME/drop          {"session": N, "reason": 465|466|467|489|"all"|"close"}
+//   POST /api/universe/drop             {"session": N}: close that universe link
+//   GET  /api/events?world=NAME         Server-Sent Events, five pictures a second
+#include "tools/worldsim/viewer.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "tools/worldsim/snapshot.h"
+
+using nlohmann::json;
+
+struct SimViewer {
+    httplib::Server http;
+    std::thread thread;
+    SimShared* shared;
+};
+
+namespace {
+
+constexpr int COMMAND_TIMEOUT_MS = 3000;
+constexpr auto EVENT_PERIOD = std::chrono::milliseconds(200);
+constexpr int HTTP_THREADS = 32;
+
+const ViewWorld* find_world(const ViewState& view, const std::string& name) {
+    std::string wanted = name;
+    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const ViewWorld& world : view.worlds) {
+        if (world.name == wanted) return &world;
+    }
+    return nullptr;
+}
+
+json avatar_json(const ViewAvatar& a) {
+    json trail = json::array();
+    for (const ViewPoint& p : a.trail) trail.push_back({p.x, p.z});
+    return {{"session", a.session}, {"name", a.name}, {"x", a.x}, {"y", a.y}, {"z", a.z}, {"yaw", a.yaw},
+            {"type", a.type}, {"extra", a.extra}, {"visitor", a.visitor}, {"trail", trail}};
+}
+
+json avatars_json(const ViewWorld& world) {
+    json out = json::array();
+    for (const ViewAvatar& a : world.avatars) out.push_back(avatar_json(a));
+    return out;
+}
+
+json chat_json(const ViewWorld& world, uint64_t after) {
+    json out = json::array();
+    for (const ViewChat& line : world.chat) {
+        if (line.seq <= after) continue;
+        out.push_back({{"seq", line.seq}, {"kind", line.kind}, {"from", line.from}, {"from_name", line.from_name},
+                       {"to", line.to}, {"to_name", line.to_name}, {"text", line.text}});
+    }
+    return out;
+}
+
+// The flock's centre: the mean position of every avatar but the visitor.
+json centre_json(const ViewWorld& world) {
+    double x = 0, z = 0;
+    int count = 0;
+    for (const ViewAvatar& a : world.avatars) {
+        if (a.visitor) continue;
+        x += a.x;
+        z += a.z;
+        ++count;
+    }
+    if (count > 0) {
+        x /= count;
+        z /= count;
+    }
+    return {{"x", x}, {"z", z}, {"count", count}};
+}
+
+void reply_json(httplib::Response& res, int status, const json& body) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+void reply_error(httplib::Response& res, int status, const std::string& message) {
+    reply_json(res, status, {{"error", message}});
+}
+
+// The body as a JSON object, or a discarded value.
+json body_object(const httplib::Request& req) {
+    json body = json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) return json(json::value_t::discarded);
+    return body;
+}
+
+void reply_command(SimViewer* viewer, httplib::Response& res, SimCommand command) {
+    SimReply reply = sim_shared_command(viewer->shared, std::move(command), COMMAND_TIMEOUT_MS);
+    if (reply.status == 200) {
+        reply_json(res, 200, {{"ok", true}, {"message", reply.message}});
+    } else {
+        reply_error(res, reply.status, reply.message);
+    }
+}
+
+void say(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
+    json body = body_object(req);
+    if (body.is_discarded() || !body.contains("text") || !body["text"].is_string()) {
+        reply_error(res, 400, "send {\"text\": \"...\"}");
+        return;
+    }
+    SimCommand command{SIM_SAY, req.matches[1], body["text"].get<std::string>(), 0, 0, {}};
+    reply_command(viewer, res, std::move(command));
+}
+
+bool session_of(const json& body, uint32_t* session) {
+    if (body.is_discarded() || !body.contains("session") || !body["session"].is_number_unsigned()) return false;
+    uint64_t value = body["session"].get<uint64_t>();
+    if (value == 0 || value > 0xffffffffu) return false;
+    *session = static_cast<uint32_t>(value);
+    return true;
+}
+
+void drop_world(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
+    json body = body_object(req);
+    uint32_t session = 0;
+    if (!session_of(body, &session)) {
+        reply_error(res, 400, "send {\"session\": N, \"reason\": 465|466|467|489|\"all\"|\"close\"}");
+        return;
+    }
+    int reason = 466;
+    if (body.contains("reason")) {
+        const json& given = body["reason"];
+        if (given == "all") {
+            reason = SIM_DROP_ALL;
+        } else if (given == "close") {
+            reason = SIM_DROP_CLOSE;
+        } else if (given.is_number_integer() && (given == 465 || given == 466 || given == 467 || given == 489)) {
+            reason = given.get<int>();
+        } else {
+            reply_error(res, 400, "reason is one of 465, 466, 467, 489, \"all\", \"close\"");
+            return;
+        }
+    }
+    reply_command(viewer, res, SimCommand{SIM_DROP_WORLD, req.matches[1], "", session, reason, {}});
+}
+
+void drop_universe(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
+    uint32_t session = 0;
+    if (!session_of(body_object(req), &session)) {
+        reply_error(res, 400, "send {\"session\": N}");
+        return;
+    }
+    reply_command(viewer, res, SimCommand{SIM_DROP_UNIVERSE, "", "", session, 0, {}});
+}
+
+void events(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
+    std::string world = req.get_param_value("world");
+    SimShared* shared = viewer->shared;
+    uint64_t last_chat = 0;
+    bool first = true;
+    res.set_header("Cache-Control", "no-cache");
+    res.set_chunked_content_provider(
+        "text/event-stream", [shared, world, last_chat, first](size_t, httplib::DataSink& sink) mutable {
+            if (!first) std::this_thread::sleep_for(EVENT_PERIOD);
+            first = false;
+            if (shared->stopping.load()) return false;
+            std::shared_ptr<const ViewState> view = sim_shared_view(shared);
+            json picture = {{"version", view->version}};
+            if (const ViewWorld* w = find_world(*view, world)) {
+                json chat = chat_json(*w, last_chat);
+                if (!w->chat.empty()) last_chat = std::max(last_chat, w->chat.back().seq);
+                picture.update({{"world", w->name}, {"visitor", w->visitor}, {"avatars", avatars_json(*w)},
+                                {"centre", centre_json(*w)}, {"chat", chat}});
+            } else {
+                picture.update({{"world", world}, {"missing", true}});
+            }
+            std::string message = "data: " + picture.dump() + "\n\n";
+            return sink.write(message.data(), message.size());
+        });
+}
+
+void routes(SimViewer* viewer) {
+    httplib::Server& http = viewer->http;
+    SimShared* shared = viewer->shared;
+    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(SIM_VIEWER_PAGE, "text/html; charset=utf-8");
+    });
+    http.Get("/api/worlds", [shared](const httplib::Request&, httplib::Response& res) {
+        std::shared_ptr<const ViewState> view = sim_shared_view(shared);
+        json out = json::array();
+        for (const ViewWorld& w : view->worlds) {
+            out.push_back({{"name", w.name}, {"port", w.port}, {"build", w.build}, {"visitor", w.visitor},
+                           {"avatars", w.avatars.size()}});
+        }
+        reply_json(res, 200, out);
+    });
+    http.Get(R"(/api/worlds/([^/]+)/avatars)", [shared](const httplib::Request& req, httplib::Response& res) {
+        std::shared_ptr<const ViewState> view = sim_shared_view(shared);
+        const ViewWorld* world = find_world(*view, req.matches[1]);
+        if (world == nullptr) return reply_error(res, 404, "no such world");
+        reply_json(res, 200, avatars_json(*world));
+    });
+    http.Get(R"(/api/worlds/([^/]+)/chat)", [shared](const httplib::Request& req, httplib::Response& res) {
+        std::shared_ptr<const ViewState> view = sim_shared_view(shared);
+        const ViewWorld* world = find_world(*view, req.matches[1]);
+        if (world == nullptr) return reply_error(res, 404, "no such world");
+        uint64_t after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
+        reply_json(res, 200, chat_json(*world, after));
+    });
+    http.Post(R"(/api/worlds/([^/]+)/say)",
+              [viewer](const httplib::Request& req, httplib::Response& res) { say(viewer, req, res); });
+    http.Post(R"(/api/worlds/([^/]+)/drop)",
+              [viewer](const httplib::Request& req, httplib::Response& res) { drop_world(viewer, req, res); });
+    http.Post("/api/universe/drop",
+              [viewer](const httplib::Request& req, httplib::Response& res) { drop_universe(viewer, req, res); });
+    http.Get("/api/events", [viewer](const httplib::Request& req, httplib::Response& res) { events(viewer, req, res); });
+}
+
+}  // namespace
+
+SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, int* bound_port,
+                            std::string* error) {
+    auto viewer = std::make_unique<SimViewer>();
+    viewer->shared = shared;
+    viewer->http.new_task_queue = [] { return new httplib::ThreadPool(HTTP_THREADS); };
+    viewer->http.set_payload_max_length(64 * 1024);
+    routes(viewer.get());
+    if (port == 0) {
+        *bound_port = viewer->http.bind_to_any_port(address);
+        if (*bound_port <= 0) {
+            *error = "worldsim: cannot listen for the viewer on " + address;
+            return nullptr;
+        }
+    } else {
+        if (!viewer->http.bind_to_port(address.c_str(), port)) {
+            *error = "worldsim: cannot listen for the viewer on " + address + ":" + std::to_string(port);
+            return nullptr;
+        }
+        *bound_port = port;
+    }
+    SimViewer* raw = viewer.get();
+    viewer->thread = std::thread([raw] { raw->http.listen_after_bind(); });
+    // A stop before the listener runs would be lost, so wait until it does.
+    for (int i = 0; i < 400 && !viewer->http.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return viewer.release();
+}
+
+void sim_viewer_stop(SimViewer* viewer) {
+    std::unique_ptr<SimViewer> owned(viewer);
+    if (!owned) return;
+    owned->http.stop();
+    if (owned->thread.joinable()) owned->thread.join();
+}
