@@ -82,9 +82,7 @@ void readable(SimServer* server, SimClient* client) {
         int reason = connection_receive(client->link);
         if (reason == WIRE_NOT_YET) break;
         if (reason != 0) {
-            sim_log(server, "client " + std::to_string(client->id) + " dropped: receive reason " +
-                                std::to_string(reason));
-            sim_client_mark_dead(server, client);
+            sim_client_drop(server, client, "receive reason " + std::to_string(reason));
             return;
         }
         if (client->kind == SIM_UNIVERSE_LINK) {
@@ -93,9 +91,7 @@ void readable(SimServer* server, SimClient* client) {
             sim_world_frame(server, client);
         }
         if (!client->dead && connection_reason(client->link) != 0) {
-            sim_log(server, "client " + std::to_string(client->id) + " dropped: reason " +
-                                std::to_string(connection_reason(client->link)));
-            sim_client_mark_dead(server, client);
+            sim_client_drop(server, client, "reason " + std::to_string(connection_reason(client->link)));
         }
     }
     // Clients send whole frames; one left half-way is a stalled or broken peer.
@@ -170,11 +166,9 @@ void sweep(SimServer* server, uint32_t now) {
         if (client->closing) {
             if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client.get());
         } else if (!client->logged_in && tick_elapsed(now, client->accepted_at) > limit) {
-            sim_log(server, "client " + std::to_string(id) + " dropped: no login in time");
-            sim_client_mark_dead(server, client.get());
+            sim_client_drop(server, client.get(), "no login in time");
         } else if (client->partial && tick_elapsed(now, client->partial_since) > limit) {
-            sim_log(server, "client " + std::to_string(id) + " dropped: a frame left half-way");
-            sim_client_mark_dead(server, client.get());
+            sim_client_drop(server, client.get(), "a frame left half-way");
         }
     }
 }

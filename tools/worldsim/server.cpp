@@ -77,12 +77,15 @@ void sim_client_mark_dead(SimServer* server, SimClient* client) {
     server->dead.push_back(client->id);
 }
 
+void sim_client_drop(SimServer* server, SimClient* client, const std::string& why) {
+    sim_log(server, "client " + std::to_string(client->id) + " dropped: " + why);
+    sim_client_mark_dead(server, client);
+}
+
 void sim_client_packed(SimServer* server, SimClient* client) {
     if (client->dead) return;
     if (connection_reason(client->link) != 0) {
-        sim_log(server, "client " + std::to_string(client->id) + " dropped: send reason " +
-                            std::to_string(connection_reason(client->link)));
-        sim_client_mark_dead(server, client);
+        sim_client_drop(server, client, "send reason " + std::to_string(connection_reason(client->link)));
         return;
     }
     if (client->link->send_fill > 0 && !client->watching_output) {

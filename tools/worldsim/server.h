@@ -119,6 +119,8 @@ SimWorld* sim_world_open(SimServer* server, const std::string& name);
 SimClient* sim_client(SimServer* server, uint64_t id);
 uint32_t sim_session_allocate(SimServer* server);
 void sim_client_mark_dead(SimServer* server, SimClient* client);
+// Logs why the client goes ("client N dropped: why") and marks it dead.
+void sim_client_drop(SimServer* server, SimClient* client, const std::string& why);
 // Records that a message was packed for the client: output may be pending.
 void sim_client_packed(SimServer* server, SimClient* client);
 // Lets the pending bytes go out, then shuts our side and waits (briefly) for

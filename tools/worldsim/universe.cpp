@@ -75,8 +75,7 @@ void login(SimServer* server, SimClient* client) {
     char application[256];
     if (msg_unpack(link, {unpack_long(&build), unpack_string(name), unpack_long(&owner), unpack_string(password),
                           unpack_string(application), unpack_end()}) != 0) {
-        sim_log(server, "client " + std::to_string(client->id) + " dropped: unreadable login");
-        sim_client_mark_dead(server, client);
+        sim_client_drop(server, client, "unreadable login");
         return;
     }
     if (!client->keyed) {
@@ -142,9 +141,7 @@ void sim_universe_frame(SimServer* server, SimClient* client) {
         return;
     }
     if (!client->logged_in) {
-        sim_log(server, "client " + std::to_string(client->id) + " dropped: message " + std::to_string(type) +
-                            " before a login");
-        sim_client_mark_dead(server, client);
+        sim_client_drop(server, client, "message " + std::to_string(type) + " before a login");
         return;
     }
     switch (type) {
@@ -157,9 +154,7 @@ void sim_universe_frame(SimServer* server, SimClient* client) {
             break;
         default:
             // No client sends anything else: this one is broken or hostile.
-            sim_log(server, "client " + std::to_string(client->id) + " dropped: unknown message " +
-                                std::to_string(type));
-            sim_client_mark_dead(server, client);
+            sim_client_drop(server, client, "unknown message " + std::to_string(type));
             break;
     }
 }

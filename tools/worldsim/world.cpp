@@ -127,8 +127,7 @@ void login(SimServer* server, SimClient* client, int type) {
             break;
     }
     if (read != 0) {
-        sim_log(server, "client " + std::to_string(client->id) + " dropped: unreadable world login");
-        sim_client_mark_dead(server, client);
+        sim_client_drop(server, client, "unreadable world login");
         return;
     }
     if (!client->keyed) {
@@ -241,9 +240,7 @@ void sim_world_frame(SimServer* server, SimClient* client) {
     }
     SimWorld* world = sim_world_find(server, client->world);
     if (!client->logged_in || world == nullptr) {
-        sim_log(server, "client " + std::to_string(client->id) + " dropped: world message " + std::to_string(type) +
-                            " before a login");
-        sim_client_mark_dead(server, client);
+        sim_client_drop(server, client, "world message " + std::to_string(type) + " before a login");
         return;
     }
     switch (type) {
@@ -261,9 +258,7 @@ void sim_world_frame(SimServer* server, SimClient* client) {
             break;
         default:
             // No client sends anything else: this one is broken or hostile.
-            sim_log(server, "client " + std::to_string(client->id) + " dropped: unknown message " +
-                                std::to_string(type));
-            sim_client_mark_dead(server, client);
+            sim_client_drop(server, client, "unknown message " + std::to_string(type));
             break;
     }
 }
