@@ -46,6 +46,12 @@ const char* avatar_name_or_empty(Instance* instance, uint32_t session) {
     return name == nullptr ? "" : name;
 }
 
+// The session a session message is about, and its name ("" when unknown).
+void put_session(Instance* instance, int32_t session) {
+    put(instance, ATTR_AVATAR_SESSION, session);
+    put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, static_cast<uint32_t>(session)));
+}
+
 void avatar_remember(Instance* instance, uint32_t session, const char* name) {
     int found = 0;
     TableEntry* entry = table_add(instance->avatars, &session, sizeof session, sizeof(AvatarName), &found);
@@ -296,8 +302,7 @@ void session_point(Instance* instance, Connection* link, int slot) {
                           unpack_end()}) != 0)
         return;
     if (!event_installed(slot)) return;
-    put(instance, ATTR_AVATAR_SESSION, session);
-    put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, session));
+    put_session(instance, session);
     put(instance, ATTR_CELL_X, signed_word(cell_x));
     put(instance, ATTR_CELL_Z, signed_word(cell_z));
     put(instance, ATTR_OBJECT_NUMBER, number);
@@ -312,8 +317,7 @@ void session_pair(Instance* instance, Connection* link) {
     int32_t session = 0, other = 0;
     if (msg_unpack(link, {unpack_long(&session), unpack_long(&other), unpack_end()}) != 0) return;
     if (!event_installed(EVENT_SESSION_PAIR)) return;
-    put(instance, ATTR_AVATAR_SESSION, session);
-    put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, session));
+    put_session(instance, session);
     put(instance, ATTR_PAIR_SESSION, other);
     put_text(instance, ATTR_PAIR_NAME, avatar_name_or_empty(instance, other));
     event_fire(instance, EVENT_SESSION_PAIR);
@@ -338,8 +342,7 @@ void session_texts(Instance* instance, Connection* link) {
     if (msg_unpack(link, {unpack_long(&session), unpack_string(first), unpack_string(second), unpack_end()}) != 0)
         return;
     if (!event_installed(EVENT_SESSION_TEXTS)) return;
-    put(instance, ATTR_AVATAR_SESSION, session);
-    put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, session));
+    put_session(instance, session);
     put_text(instance, ATTR_SESSION_TEXT_1, first);
     put_text(instance, ATTR_SESSION_TEXT_2, second);
     event_fire(instance, EVENT_SESSION_TEXTS);
@@ -355,8 +358,7 @@ void session_record(Instance* instance, Connection* link) {
                           unpack_long(&n3), unpack_word(&w), unpack_byte(&flag), unpack_end()}) != 0)
         return;
     if (!event_installed(EVENT_SESSION_RECORD)) return;
-    put(instance, ATTR_AVATAR_SESSION, session);
-    put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, session));
+    put_session(instance, session);
     put_text(instance, ATTR_SESSION_RECORD_TEXT, text);
     put(instance, ATTR_SESSION_RECORD_N1, n1);
     put(instance, ATTR_SESSION_RECORD_N2, n2);
