@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 TEST(Flight, StepsKeepTheSignOfTheDraw) {
@@ -16,17 +15,15 @@ TEST(Flight, StepsKeepTheSignOfTheDraw) {
     EXPECT_EQ(HopStep(0x7FFFFFFFu), 47);
 }
 
-struct YawCase {
-    int dz, dx, yaw;
-};
-
 TEST(Flight, HeadingsGrowFromNorthTowardsWest) {
-    const YawCase cases[] = {
-        {0, 0, 0},        {5, 0, 3600},      {-5, 0, 1800},    {0, 199, 900},
-        {0, -199, 2700},  {100, 100, 450},   {100, -100, 3150}, {-100, 100, 1350},
-        {-100, -100, 2250}, {199, 1, 2},     {-199, -199, 2250},
+    const struct {
+        int dz, dx, yaw;
+    } cases[] = {
+        {0, 0, 0},         {5, 0, 3600},      {-5, 0, 1800},      {0, 199, 900},
+        {0, -199, 2700},   {100, 100, 450},   {100, -100, 3150},  {-100, 100, 1350},
+        {-100, -100, 2250}, {199, 1, 2},      {-199, -199, 2250},
     };
-    for (const YawCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(HopYaw(c.dz, c.dx), c.yaw) << "dz=" << c.dz << " dx=" << c.dx;
     }
 }

@@ -2,12 +2,11 @@
 
 #include "app/flock_app.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sstream>
-#include <sys/socket.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -21,15 +20,8 @@ constexpr int WORLD_LOGINS[] = {MSG_WORLD_LOGIN_V1, MSG_WORLD_LOGIN_V2, MSG_WORL
 }  // namespace
 
 int ClosedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    ScriptedPeer gone(PeerRole::universe);
+    return gone.port();
 }
 
 void FlockFixture::SetUp() {
@@ -74,9 +66,7 @@ void FlockFixture::WriteSettings(const std::string& mainLines, int port) {
 
 std::string FlockFixture::SettingsBytes() const {
     std::ifstream in(fs::path(directory) / "skyflit.ini", std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 int FlockFixture::Run(const std::function<void(FakeFrame&, FlockDialog&)>& script) {
@@ -85,13 +75,6 @@ int FlockFixture::Run(const std::function<void(FakeFrame&, FlockDialog&)>& scrip
     };
     FlockApp app;
     return app.Run(frame);
-}
-
-bool FlockFixture::PumpUntil(FlockDialog& dialog, const std::function<bool()>& condition) {
-    return eventually([&] {
-        dialog.OnTimer(TIMER_PUMP);
-        return condition();
-    });
 }
 
 void FlockFixture::PumpFor(FlockDialog& dialog, int milliseconds) {
@@ -125,7 +108,7 @@ std::vector<Whisper> FlockFixture::Whispers() {
         if (sent.type == MSG_WHISPER) {
             FieldReader reader(sent);
             int session = reader.word();
-            whispers.push_back({session, reader.string()});
+            whispers.push_back({sent.link, session, reader.string()});
         }
     }
     return whispers;
@@ -139,17 +122,18 @@ void FlockFixture::SendToAllBirds(int type, const Body& body) {
     }
 }
 
+void ExpectEnabled(const FakeFrame& frame, std::initializer_list<int> on) {
+    for (int id : {ID_LOGIN, ID_CITIZEN, ID_PASSWORD, ID_WORLD, ID_APPLY, ID_AVATAR, ID_CENTER, ID_BIRDS}) {
+        bool expected = std::find(on.begin(), on.end(), id) != on.end();
+        EXPECT_EQ(frame.IsEnabled(id), expected) << "control " << id;
+    }
+}
+
+Body AvatarBody(int session, const std::string& name) {
+    Body body = Body().dword(session).string(name).dword(0).dword(0).dword(0);  // at the origin
+    return body.word(0).byte(1).byte(0).word(0).dword(-1).dword(-1);
+}
+
 void FlockFixture::AvatarAppears(int session, const std::string& name) {
-    SendToAllBirds(MSG_AVATAR_ADD, Body()
-                                       .dword(session)
-                                       .string(name)
-                                       .dword(0)
-                                       .dword(0)
-                                       .dword(0)
-                                       .word(0)
-                                       .byte(1)
-                                       .byte(0)
-                                       .word(0)
-                                       .dword(-1)
-                                       .dword(-1));
+    SendToAllBirds(MSG_AVATAR_ADD, AvatarBody(session, name));
 }

@@ -8,16 +8,22 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
+using Lines = std::vector<std::string>;
+
 struct StateChange {
     int x, y, z, yaw, type;
+    // Where the bird is and as what, heading aside.
+    std::array<int, 4> Place() const { return {x, y, z, type}; }
 };
 
 struct Whisper {
+    int link;
     int session;
     std::string text;
 };
@@ -36,8 +42,6 @@ protected:
     // Runs the program with the script as the user; returns its exit status.
     int Run(const std::function<void(FakeFrame&, FlockDialog&)>& script);
 
-    // Runs timer 42 until the condition holds (bounded in real time).
-    bool PumpUntil(FlockDialog& dialog, const std::function<bool()>& condition);
     // Runs timer 42 for a while; for "nothing happens".
     void PumpFor(FlockDialog& dialog, int milliseconds);
 
@@ -55,8 +59,17 @@ protected:
     std::string previousDirectory;
 };
 
+// Exactly these of the window's controls are enabled.
+void ExpectEnabled(const FakeFrame& frame, std::initializer_list<int> on);
+// A world avatar add of a build 30 world.
+Body AvatarBody(int session, const std::string& name);
 // A loopback port with nobody listening.
 int ClosedPort();
+
+// The status lines of a start of three birds.
+inline const Lines THREE_BIRDS_STARTING = {
+    "Connecting to universe...", "Bird1 logged in.",         "Bird2 logged in.",         "Bird3 logged in.",
+    "Bird1 entered the world.",  "Bird2 entered the world.", "Bird3 entered the world.", "Skyflit now running."};
 
 // The start state that several tests check.
 inline constexpr const char* RUNNING_SETTINGS =

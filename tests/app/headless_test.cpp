@@ -1,116 +1,32 @@
 // skyflit --headless as a process, against the scripted peers.
+#include "child_process.h"
 #include "flock_fixture.h"
 
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <iterator>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <iterator>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Lines = std::vector<std::string>;
 
-// A running skyflit: stdout on a pipe, stderr in a file.
-class Program {
-public:
-    explicit Program(std::vector<std::string> arguments) {
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        outFd = out[0];
-    }
-    ~Program() {
-        if (pid > 0 && !reaped) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        close(outFd);
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    // Reads stdout until a line equals wanted; false at its end or after the
-    // time limit.
-    bool ReadUntil(const std::string& wanted, int timeoutMs = 5000) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            for (std::size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
-                lines.push_back(pending.substr(0, newline));
-                pending.erase(0, newline + 1);
-                if (lines.back() == wanted) {
-                    return true;
-                }
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            pollfd ready{outFd, POLLIN, 0};
-            char buffer[512];
-            ssize_t got = 0;
-            if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0 ||
-                (got = read(outFd, buffer, sizeof buffer)) <= 0) {
-                return false;
-            }
-            pending.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    void Signal(int signo) { kill(pid, signo); }
-    // The exit status; -1 when it did not end in time.
-    int Wait(int timeoutMs = 5000) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                return -1;
-            }
-            usleep(10000);
-        }
-        reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+class Headless : public FlockFixture {
+protected:
+    // A skyflit started in the fixture's directory, stderr in "stderr.txt".
+    static ChildProcess Start(std::vector<std::string> arguments = {SKYFLIT_BINARY, "--headless"}) {
+        return ChildProcess(std::move(arguments), "stderr.txt");
     }
     static std::string Errors() {
         std::ifstream in("stderr.txt");
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-
-    Lines lines;
-
-private:
-    pid_t pid = -1;
-    bool reaped = false;
-    int outFd = -1;
-    std::string pending;
 };
-
-class Headless : public FlockFixture {};
 
 TEST_F(Headless, FliesAnswersAndKeepsTheSettingsOnSigterm) {
     WriteSettings("World=sky\nCitizen= 0042\nPassword=pw\nBirdCount=2\nCenterCoords=1n\n");
-    Program skyflit({SKYFLIT_BINARY, "--headless"});
-    ASSERT_TRUE(skyflit.ReadUntil("Skyflit now running."));
-    EXPECT_EQ(skyflit.lines, (Lines{"Connecting to universe...", "Bird1 logged in.", "Bird2 logged in.",
-                                    "Bird1 entered the world.", "Bird2 entered the world.", "Skyflit now running."}));
+    auto skyflit = Start();
+    ASSERT_TRUE(skyflit.ReadUntil("Skyflit now running.\n"));
+    EXPECT_EQ(skyflit.Output(), "Connecting to universe...\nBird1 logged in.\nBird2 logged in.\n"
+                                "Bird1 entered the world.\nBird2 entered the world.\nSkyflit now running.\n");
     // Timer 42 pumps the library, so Bird1 answers.
     AvatarAppears(77, "Asker");
     world.send(0, MSG_CHAT_1, Body().word(77).string("skyflit owner"));
@@ -121,7 +37,7 @@ TEST_F(Headless, FliesAnswersAndKeepsTheSettingsOnSigterm) {
 
     skyflit.Signal(SIGTERM);
     EXPECT_EQ(skyflit.Wait(), 0);
-    EXPECT_EQ(skyflit.Errors(), "");
+    EXPECT_EQ(Errors(), "");
     EXPECT_TRUE(world.wait_closed(0));
     EXPECT_TRUE(world.wait_closed(1));
     EXPECT_EQ(SettingsBytes(), "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe.port()) +
@@ -130,48 +46,45 @@ TEST_F(Headless, FliesAnswersAndKeepsTheSettingsOnSigterm) {
 }
 
 TEST_F(Headless, FailedStartsExitWithStatusOne) {
-    {
-        WriteSettings("World=sky\n", ClosedPort());
-        Program skyflit({SKYFLIT_BINARY, "--headless"});
-        EXPECT_EQ(skyflit.Wait(), 1);
-        EXPECT_EQ(skyflit.Errors(), "Skyflit: Unable to create bot instance (unable to connect).\n");
-    }
-    {
-        WriteSettings("BirdCount=1\n");
-        Program skyflit({SKYFLIT_BINARY, "--headless"});
-        EXPECT_EQ(skyflit.Wait(), 1);
-        EXPECT_EQ(skyflit.Errors(), "Skyflit: You must enter in a world name.\n");
-        EXPECT_FALSE(skyflit.ReadUntil("Connecting to universe...", 100));
-    }
+    WriteSettings("World=sky\n", ClosedPort());
+    EXPECT_EQ(Start().Wait(), 1);
+    EXPECT_EQ(Errors(), "Skyflit: Unable to create bot instance (unable to connect).\n");
+
+    WriteSettings("BirdCount=1\n");
+    auto skyflit = Start();
+    EXPECT_EQ(skyflit.Wait(), 1);
+    EXPECT_EQ(Errors(), "Skyflit: You must enter in a world name.\n");
+    EXPECT_FALSE(skyflit.ReadUntil("Connecting to universe...", 100));
 }
 
+// SIGTERM ends a login that is never answered; so does a second SIGINT sent
+// while the first is being handled.
 TEST_F(Headless, ASignalDuringABlockedLoginStillEndsTheProgram) {
     universe.clear_rules();  // logins are never answered
     WriteSettings(RUNNING_SETTINGS);
-    {
-        Program skyflit({SKYFLIT_BINARY, "--headless"});
-        ASSERT_TRUE(universe.wait_count(MSG_LOGIN, 1));
-        auto start = Clock::now();
-        skyflit.Signal(SIGTERM);
-        EXPECT_EQ(skyflit.Wait(4000), 128 + SIGTERM);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3500));
-    }
-    {
-        Program skyflit({SKYFLIT_BINARY, "--headless"});
-        ASSERT_TRUE(universe.wait_count(MSG_LOGIN, 2));
-        auto start = Clock::now();
-        skyflit.Signal(SIGINT);
-        usleep(50000);
-        skyflit.Signal(SIGINT);
-        EXPECT_EQ(skyflit.Wait(4000), 128 + SIGINT);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    const struct {
+        int signo, times, withinMs;
+    } cases[] = {{SIGTERM, 1, 3500}, {SIGINT, 2, 1500}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signo);
+        const int logins = universe.count(MSG_LOGIN) + 1;
+        auto skyflit = Start();
+        ASSERT_TRUE(universe.wait_count(MSG_LOGIN, logins));
+        const auto start = Clock::now();
+        for (int sent = 0; sent < c.times; ++sent) {
+            if (sent > 0) usleep(50000);
+            skyflit.Signal(c.signo);
+        }
+        EXPECT_EQ(skyflit.Wait(4000), 128 + c.signo);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.withinMs));
     }
 }
 
 TEST_F(Headless, WithoutADisplayItSaysHowToRunHeadless) {
-    Program skyflit({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", SKYFLIT_BINARY});
+    auto skyflit =
+        Start({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", SKYFLIT_BINARY});
     EXPECT_EQ(skyflit.Wait(), 2);
-    EXPECT_NE(skyflit.Errors().find("run 'skyflit --headless'"), std::string::npos);
+    EXPECT_NE(Errors().find("run 'skyflit --headless'"), std::string::npos);
 }
 
 }  // namespace

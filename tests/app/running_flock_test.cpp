@@ -5,8 +5,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Tests that start from a flock of three birds flying in "sky".
 class RunningFlock : public FlockFixture {
 protected:
@@ -36,21 +34,17 @@ TEST_F(RunningFlock, ApplyWithANewWorldBringsEveryBirdThere) {
         EXPECT_TRUE(dialog.running);
         EXPECT_EQ(dialog.currentWorld, "other");
         EXPECT_EQ(WorldLogins(), 6);
-        EXPECT_FALSE(fake.IsEnabled(ID_APPLY));
-        EXPECT_TRUE(fake.IsEnabled(ID_WORLD));
-        EXPECT_FALSE(fake.IsEnabled(ID_CITIZEN));
+        ExpectEnabled(fake, {ID_AVATAR, ID_CENTER, ID_WORLD});
         ASSERT_TRUE(world.wait_count(MSG_STATE_CHANGE, 6));
         for (int link = 3; link < 6; ++link) {
-            std::vector<StateChange> changes = StateChanges(link);
-            ASSERT_FALSE(changes.empty());
-            EXPECT_EQ(changes.back().z, -3000);
-            EXPECT_EQ(changes.back().x, 0);
-            EXPECT_EQ(changes.back().y, 0);
-            EXPECT_EQ(changes.back().type, 9);
+            ASSERT_FALSE(StateChanges(link).empty());
+            EXPECT_EQ(StateChanges(link).back().Place(), (std::array{0, 0, -3000, 9})) << link;
         }
     });
 }
 
+// The same world only moves the birds; a world name that differs only in
+// case is entered again.
 TEST_F(RunningFlock, ApplyInTheSameWorldOnlyMovesTheBirds) {
     Fly([&](FakeFrame& fake, FlockDialog& dialog) {
         fake.Type(dialog, ID_CENTER, "1w");
@@ -59,14 +53,9 @@ TEST_F(RunningFlock, ApplyInTheSameWorldOnlyMovesTheBirds) {
         EXPECT_EQ(WorldLogins(), 3);
         ASSERT_TRUE(world.wait_count(MSG_STATE_CHANGE, 6));
         for (int link = 0; link < 3; ++link) {
-            EXPECT_EQ(StateChanges(link).back().x, 1000);
-            EXPECT_EQ(StateChanges(link).back().z, 0);
+            EXPECT_EQ(StateChanges(link).back().Place(), (std::array{1000, 0, 0, 5})) << link;
         }
-    });
-}
 
-TEST_F(RunningFlock, AWorldThatDiffersOnlyInCaseIsEnteredAgain) {
-    Fly([&](FakeFrame& fake, FlockDialog& dialog) {
         fake.Type(dialog, ID_WORLD, "SKY");
         fake.Press(dialog, ID_APPLY);
         EXPECT_EQ(fake.statusLines.back(), "Changes successful.");
@@ -85,9 +74,7 @@ TEST_F(RunningFlock, AFailedEntryStopsTheFlockForGood) {
         EXPECT_FALSE(fake.quitPosted);
         EXPECT_FALSE(dialog.running);
         EXPECT_EQ(dialog.currentWorld, "sky");
-        EXPECT_TRUE(fake.IsEnabled(ID_WORLD));
-        EXPECT_TRUE(fake.IsEnabled(ID_AVATAR));
-        EXPECT_TRUE(fake.IsEnabled(ID_CENTER));
+        ExpectEnabled(fake, {ID_WORLD, ID_AVATAR, ID_CENTER});
         fake.Type(dialog, ID_CENTER, "5n");
         fake.Type(dialog, ID_WORLD, "sky");
         EXPECT_FALSE(fake.IsEnabled(ID_APPLY));
@@ -124,9 +111,7 @@ TEST_F(RunningFlock, HopsFaceTheirWayAndTwoMinutesBringEveryBirdBack) {
         ASSERT_TRUE(world.wait_count(MSG_STATE_CHANGE, 3 + 3 * 122));
         for (int link = 0; link < 3; ++link) {
             StateChange last = StateChanges(link).back();
-            EXPECT_EQ(last.x, 2000);
-            EXPECT_EQ(last.y, 500);
-            EXPECT_EQ(last.z, 1000);
+            EXPECT_EQ(last.Place(), (std::array{2000, 500, 1000, 5})) << link;
             EXPECT_EQ(last.yaw, lastYaw[static_cast<std::size_t>(link)]);
         }
     });
@@ -156,7 +141,7 @@ protected:
     }
 };
 
-TEST_F(ChatReplies, Bird1AloneAnswersBothCommands) {
+TEST_F(ChatReplies, Bird1AloneAnswersBothCommandsAndNothingElse) {
     Fly([&](FakeFrame&, FlockDialog& dialog) {
         AvatarAppears(ASKER, "Asker");
         PumpFor(dialog, 100);
@@ -169,25 +154,17 @@ TEST_F(ChatReplies, Bird1AloneAnswersBothCommands) {
         EXPECT_EQ(version[0].text.rfind("I am Skyflit Build 6.  ", 0), 0u);
         EXPECT_LT(version[0].text.size(), 256u);
         // Only Bird1's link whispers.
-        for (const PeerFrame& sent : world.history()) {
-            if (sent.type == MSG_WHISPER) {
-                EXPECT_EQ(sent.link, 0);
-            }
+        for (const Whisper& whisper : Whispers()) {
+            EXPECT_EQ(whisper.link, 0);
         }
         EXPECT_TRUE(Ask(dialog, ASKER, "skyflit owner", 1).empty());
         EXPECT_TRUE(Ask(dialog, ASKER, "skyflit owner", 2).empty());
-    });
-}
 
-TEST_F(ChatReplies, NearMissesAndStrangersGetNothing) {
-    Fly([&](FakeFrame&, FlockDialog& dialog) {
-        AvatarAppears(ASKER, "Asker");
-        PumpFor(dialog, 100);
         for (const char* line : {" skyflit owner", "skyflit owner ", "skyflit  owner", "skyflit owner please",
                                  "skyflit", "skyflit versions", ""}) {
             EXPECT_TRUE(Ask(dialog, ASKER, line).empty()) << '"' << line << '"';
         }
-        EXPECT_TRUE(Ask(dialog, 99, "skyflit owner").empty());
+        EXPECT_TRUE(Ask(dialog, 99, "skyflit owner").empty());  // a stranger
     });
 }
 
@@ -201,8 +178,7 @@ TEST_F(ChatReplies, AStoppedFlockStillAnswers) {
         EXPECT_EQ(fake.MessageTexts(), Lines{"Bird2 is unable to enter the world (ejected)."});
         EXPECT_EQ(fake.statusLines, (Lines{"Bird1 entered the world.", "Changes failed."}));
         ASSERT_FALSE(dialog.running);
-        world.send(3, MSG_AVATAR_ADD, Body().dword(ASKER).string("Asker").dword(0).dword(0).dword(0)
-                                          .word(0).byte(1).byte(0).word(0).dword(-1).dword(-1));
+        world.send(3, MSG_AVATAR_ADD, AvatarBody(ASKER, "Asker"));
         std::vector<Whisper> answer = Ask(dialog, ASKER, "skyflit owner", 3);
         ASSERT_EQ(answer.size(), 1u);
         EXPECT_EQ(answer[0].text, "I am owned by citizen number 42.");

@@ -10,13 +10,21 @@
 
 #include <cstring>
 
+// Event handlers are plain functions; they report through these.
+inline int fired = 0;
+inline Instance* fired_on = nullptr;
+
 class LibraryTest : public ::testing::Test {
 protected:
     // Declared first: it outlives the peer, whose thread reads the clock.
     FakeClock clock;
     ScriptedPeer universe{PeerRole::universe};
 
-    void SetUp() override { ASSERT_EQ(wl_init(LIBRARY_BUILD), 0); }
+    void SetUp() override {
+        fired = 0;
+        fired_on = nullptr;
+        ASSERT_EQ(wl_init(LIBRARY_BUILD), 0);
+    }
 
     void TearDown() override {
         for (int slot = 0; slot < EVENT_COUNT; ++slot) wl_event_set(slot, nullptr);
@@ -24,14 +32,13 @@ protected:
     }
 
     // A new instance on the scripted universe, its link accepted there.
-    Instance* create(ScriptedPeer& peer) {
+    Instance* create() {
         Instance* instance = nullptr;
-        const int links = peer.link_count();
-        EXPECT_EQ(wl_create(ScriptedPeer::host, peer.port(), &instance), 0);
-        EXPECT_TRUE(peer.wait_links(links + 1));
+        const int links = universe.link_count();
+        EXPECT_EQ(wl_create(ScriptedPeer::host, universe.port(), &instance), 0);
+        EXPECT_TRUE(universe.wait_links(links + 1));
         return instance;
     }
-    Instance* create() { return create(universe); }
 
     // wl_login on the given instance.
     static int login(Instance* instance) {
@@ -67,6 +74,15 @@ protected:
             wl_wait(0);
             return condition();
         });
+    }
+
+    // Sends a universe frame to the newest link and a ping behind it; once the
+    // pong is back the frame has been handled.
+    bool deliver(int type, const Body& body = Body(), int result = 0) {
+        const int pongs = universe.count(MSG_UNIVERSE_PONG);
+        universe.send(type, body, result);
+        universe.send(MSG_UNIVERSE_PING);
+        return pump_until([&] { return universe.count(MSG_UNIVERSE_PONG) > pongs; });
     }
 
     // Waits until the link has input, so one pass is sure to find it.

@@ -2,16 +2,13 @@
 // keep-alives, keys, redirects and renumbering.
 #include "tests/library/library_fixture.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 class UniverseSessionTest : public LibraryTest {
 protected:
-    void set_login(const char* name, int owner, const char* password) {
-        wl_string_set(ATTR_LOGIN_NAME, name);
-        wl_int_set(ATTR_LOGIN_OWNER, owner);
-        wl_string_set(ATTR_LOGIN_PASSWORD, password);
-    }
-
     // Step mode: the login is sent, no reply is awaited.
     Instance* login_sent() {
         Instance* instance = create();
@@ -20,13 +17,21 @@ protected:
         universe.expect(MSG_LOGIN);
         return instance;
     }
+
+    // Loses the universe link and waits for the instance to notice.
+    void lose_universe(Instance* instance) {
+        universe.close(0);
+        ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_RETRY; }));
+    }
 };
 
 TEST_F(UniverseSessionTest, AnAcceptedLoginCarriesTheLoginAttributes) {
-    universe.on(MSG_LOGIN, ScriptedPeer::accept_login(7, "welcome"));
     Instance* instance = create();
-    set_login("Bird1", 1234, "secret");
+    wl_string_set(ATTR_LOGIN_NAME, "Bird1");
+    wl_int_set(ATTR_LOGIN_OWNER, 1234);
+    wl_string_set(ATTR_LOGIN_PASSWORD, "secret");
     wl_string_set(ATTR_LOGIN_APPLICATION, "flock");
+    universe.on(MSG_LOGIN, ScriptedPeer::accept_login(7, "welcome"));
 
     ASSERT_EQ(login(instance), 0);
     EXPECT_EQ(instance->universe_state, UNIVERSE_LOGGED_IN);
@@ -47,28 +52,30 @@ TEST_F(UniverseSessionTest, AnAcceptedLoginCarriesTheLoginAttributes) {
 }
 
 TEST_F(UniverseSessionTest, TheTicketIsReadOnlyFromUniverseBuild23) {
-    // Build 22: a reply without a ticket.
-    universe.on(MSG_LOGIN, [](ScriptedPeer& peer, const PeerFrame& frame) {
-        peer.send(frame.link, MSG_UNIVERSE_PROPERTIES, Body().byte(6).string("22"));
-        peer.send(frame.link, MSG_LOGIN_REPLY, Body().word(3).string("old"));
-    });
-    Instance* old_universe = create();
-    ASSERT_EQ(login(old_universe), 0);
-    EXPECT_EQ(old_universe->universe_build, 22);
-    EXPECT_EQ(old_universe->ticket, 0u);
-    EXPECT_EQ(old_universe->session, 3u);
-
-    universe.on(MSG_LOGIN, [](ScriptedPeer& peer, const PeerFrame& frame) {
-        peer.send(frame.link, MSG_UNIVERSE_PROPERTIES, Body().byte(6).string("23"));
-        peer.send(frame.link, MSG_LOGIN_REPLY, Body().word(4).string("new").dword(0x01020304));
-    });
-    Instance* new_universe = create();
-    ASSERT_EQ(login(new_universe), 0);
-    EXPECT_EQ(new_universe->ticket, 0x01020304u);
-    EXPECT_EQ(new_universe->session, 4u);
+    const struct {
+        int build;
+        Body reply;
+        uint32_t session;
+        uint32_t ticket;
+    } rows[] = {
+        {22, Body().word(3).string("old"), 3, 0},
+        {23, Body().word(4).string("new").dword(0x01020304), 4, 0x01020304u},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.build);
+        universe.on(MSG_LOGIN, [&row](ScriptedPeer& peer, const PeerFrame& frame) {
+            peer.send(frame.link, MSG_UNIVERSE_PROPERTIES, Body().byte(6).string(std::to_string(row.build)));
+            peer.send(frame.link, MSG_LOGIN_REPLY, row.reply);
+        });
+        Instance* instance = create();
+        ASSERT_EQ(login(instance), 0);
+        EXPECT_EQ(instance->universe_build, row.build);
+        EXPECT_EQ(instance->session, row.session);
+        EXPECT_EQ(instance->ticket, row.ticket);
+    }
 }
 
-TEST_F(UniverseSessionTest, AReplyWithoutFieldsKeepsSessionAndText) {
+TEST_F(UniverseSessionTest, AReplyWithoutFieldsKeepsTheSession) {
     universe.on(MSG_LOGIN, ScriptedPeer::reply(MSG_LOGIN_REPLY));
     Instance* instance = create();
     instance->session = 11;
@@ -86,7 +93,6 @@ TEST_F(UniverseSessionTest, ARefusedLoginEndsTheUniverseSide) {
     EXPECT_EQ(instance->universe_link, nullptr);
     EXPECT_TRUE(universe.wait_closed());
     EXPECT_EQ(universe_login(instance), REASON_NOT_OPEN) << "nothing can be sent any more";
-    ASSERT_EQ(wl_instance_set(instance), 0);
     EXPECT_EQ(wl_login(), REASON_NO_CONNECTION);
     EXPECT_EQ(wl_enter("earth"), REASON_NO_CONNECTION);
     EXPECT_EQ(wl_state_change(), REASON_NO_CONNECTION);
@@ -105,31 +111,34 @@ TEST_F(UniverseSessionTest, NoReplyWithin30SecondsEndsTheLogin) {
     wl_wait(0);
     EXPECT_EQ(instance->universe_state, UNIVERSE_NONE);
     EXPECT_TRUE(universe.wait_closed());
-}
 
-TEST_F(UniverseSessionTest, ABlockingLoginWithoutReplyEndsWith429) {
-    // The universe swallows the login; time runs out while the login waits.
+    // A blocking login whose time runs out while it waits fails with 429.
     universe.on(MSG_LOGIN, [this](ScriptedPeer& peer, const PeerFrame& frame) {
         clock.advance(30001);
         peer.send(frame.link, MSG_UNIVERSE_ACK_1);
     });
-    Instance* instance = create();
+    instance = create();
     EXPECT_EQ(login(instance), REASON_UNABLE_TO_CONNECT);
     EXPECT_EQ(instance->universe_state, UNIVERSE_NONE);
 }
 
-TEST_F(UniverseSessionTest, ALostSessionReconnectsAfterOneSecondAndLogsInAgain) {
+TEST_F(UniverseSessionTest, ALostSessionIsRetriedEverySecondUntilItLogsInAgain) {
     Instance* instance = logged_in(7);
-    universe.close(0);
-    ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_RETRY; }));
+    const uint16_t port = instance->universe_port;
+    instance->universe_port = 0;  // nothing listens there
+    lose_universe(instance);
     EXPECT_EQ(instance->universe_link, nullptr);
 
     clock.advance(999);
     wl_wait(0);
     EXPECT_EQ(instance->universe_state, UNIVERSE_RETRY);
-    EXPECT_EQ(universe.link_count(), 1);
-
     clock.advance(1);
+    wl_wait(0);
+    EXPECT_EQ(instance->universe_state, UNIVERSE_RETRY) << "the reopen failed";
+    EXPECT_EQ(instance->universe_retry_at, tick_now() + 1000) << "tried at 1000 ms, not before";
+
+    instance->universe_port = port;
+    clock.advance(1000);
     wl_wait(0);
     EXPECT_EQ(instance->universe_state, UNIVERSE_LOGIN_SENT);
     ASSERT_TRUE(universe.wait_links(2));
@@ -137,31 +146,17 @@ TEST_F(UniverseSessionTest, ALostSessionReconnectsAfterOneSecondAndLogsInAgain) 
     EXPECT_EQ(universe.count(MSG_LOGIN), 2);
 }
 
-TEST_F(UniverseSessionTest, AFailedReopenIsRetriedAgainASecondLater) {
-    Instance* instance = logged_in();
-    instance->universe_port = 0;  // nothing listens there
-    universe.close(0);
-    ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_RETRY; }));
-    clock.advance(1000);
-    wl_wait(0);
-    EXPECT_EQ(instance->universe_state, UNIVERSE_RETRY);
-    EXPECT_EQ(instance->universe_retry_at, tick_now() + 1000);
-}
-
 TEST_F(UniverseSessionTest, AnIdleSessionSendsAKeepAliveAfter60Seconds) {
     Instance* instance = logged_in();
-    clock.advance(60000);
-    wl_wait(0);
-    EXPECT_TRUE(universe.quiet());
-    clock.advance(1);
-    wl_wait(0);
-    EXPECT_TRUE(universe.expect(MSG_UNIVERSE_KEEPALIVE).body.empty());
-    clock.advance(60000);
-    wl_wait(0);
-    EXPECT_TRUE(universe.quiet()) << "the keep-alive restarted the idle clock";
-    clock.advance(1);
-    wl_wait(0);
-    universe.expect(MSG_UNIVERSE_KEEPALIVE);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);  // the second round: the keep-alive restarted the idle clock
+        clock.advance(60000);
+        wl_wait(0);
+        EXPECT_TRUE(universe.quiet());
+        clock.advance(1);
+        wl_wait(0);
+        EXPECT_TRUE(universe.expect(MSG_UNIVERSE_KEEPALIVE).body.empty());
+    }
     EXPECT_EQ(instance->universe_state, UNIVERSE_LOGGED_IN);
 }
 
@@ -171,7 +166,6 @@ TEST_F(UniverseSessionTest, AKeyMessageStartsAndRestartsBothCiphers) {
     universe.send(MSG_UNIVERSE_PING);
     ASSERT_TRUE(pump_until([&] { return universe.count(MSG_UNIVERSE_PONG) == 1; }));
     EXPECT_TRUE(connection_has_cipher(instance->universe_link));
-
     universe.send_key(0, 700, 0);
     universe.send(MSG_UNIVERSE_PING);
     ASSERT_TRUE(pump_until([&] { return universe.count(MSG_UNIVERSE_PONG) == 2; }));
@@ -183,7 +177,7 @@ TEST_F(UniverseSessionTest, ARedirectLogsInAtTheNewAddress) {
     ScriptedPeer elsewhere(PeerRole::universe);
     elsewhere.on(MSG_LOGIN, ScriptedPeer::accept_login(21));
     Instance* instance = logged_in(7);
-    set_login("Bird2", 99, "pw");
+    wl_string_set(ATTR_LOGIN_NAME, "Bird2");
 
     universe.send(MSG_UNIVERSE_REDIRECT, Body().address(elsewhere.address_network()).word(elsewhere.port()));
     ASSERT_TRUE(pump_until([&] { return instance->session == 21u; }));
@@ -197,9 +191,7 @@ TEST_F(UniverseSessionTest, ARedirectLogsInAtTheNewAddress) {
 }
 
 TEST_F(UniverseSessionTest, ARedirectToNowhereEndsANewSession) {
-    Instance* instance = create();
-    universe_login(instance);
-    instance->universe_state = UNIVERSE_LOGIN_SENT;
+    Instance* instance = login_sent();
     universe.send(MSG_UNIVERSE_REDIRECT, Body().address(universe.address_network()).word(0));
     ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_NONE; }))
         << "never logged in: no reconnect";
@@ -220,8 +212,7 @@ TEST_F(UniverseSessionTest, ARenumberRestartsTheWorldLinkWithTheNewSession) {
     clock.advance(1000);
     wl_wait(0);
     EXPECT_EQ(instance->world_state, WORLD_LOGIN_SENT);
-    const PeerFrame login = world.expect(MSG_WORLD_LOGIN_V2);
-    FieldReader fields(login);
+    FieldReader fields(world.expect(MSG_WORLD_LOGIN_V2));
     EXPECT_EQ(fields.string(), "earth");
     EXPECT_EQ(fields.word(), 99);
     EXPECT_EQ(fields.byte(), 50);
@@ -234,14 +225,12 @@ TEST_F(UniverseSessionTest, AReconnectedUniverseSendsTheWorldLoginAgain) {
     place_in_world(instance, world, 28);
     instance->ticket = 0x0A0B0C0D;
 
-    universe.close(0);
-    ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_RETRY; }));
+    lose_universe(instance);
     EXPECT_EQ(instance->world_state, WORLD_IN) << "the world link stays up";
     clock.advance(1000);
     ASSERT_TRUE(pump_until([&] { return instance->universe_state == UNIVERSE_LOGGED_IN; }));
     EXPECT_EQ(instance->world_state, WORLD_LOGIN_SENT);
-    const PeerFrame login = world.expect(MSG_WORLD_LOGIN_V4);
-    FieldReader fields(login);
+    FieldReader fields(world.expect(MSG_WORLD_LOGIN_V4));
     EXPECT_EQ(fields.string(), "earth");
     EXPECT_EQ(fields.dword(), 7);
     EXPECT_EQ(fields.dword(), 0x0A0B0C0D);
@@ -249,14 +238,12 @@ TEST_F(UniverseSessionTest, AReconnectedUniverseSendsTheWorldLoginAgain) {
     EXPECT_TRUE(fields.done());
 }
 
-void destroy_current() { wl_destroy(); }
-
 TEST_F(UniverseSessionTest, ALoginEndsAtOnceWhenAHandlerDestroysItsInstance) {
     universe.on(MSG_LOGIN, [](ScriptedPeer& peer, const PeerFrame& frame) {
         peer.send(frame.link, MSG_UNIVERSE_PROPERTIES);
         peer.send(frame.link, MSG_LOGIN_REPLY, Body().word(1).string(""));
     });
-    wl_event_set(EVENT_UNIVERSE_PROPERTIES, destroy_current);
+    wl_event_set(EVENT_UNIVERSE_PROPERTIES, [] { wl_destroy(); });
     create();
     EXPECT_EQ(wl_login(), REASON_INVALID_INSTANCE);
     EXPECT_EQ(library.instance_count, 0);
@@ -269,7 +256,7 @@ TEST_F(UniverseSessionTest, AFlockStaysLoggedIn) {
     std::vector<Instance*> flock;
     for (int bird = 1; bird <= 4; ++bird) {
         flock.push_back(create());
-        set_login(("Bird" + std::to_string(bird)).c_str(), 1, "pw");
+        wl_string_set(ATTR_LOGIN_NAME, ("Bird" + std::to_string(bird)).c_str());
         ASSERT_EQ(wl_login(), 0);
     }
     const auto all_in = [&](int state) {
@@ -278,11 +265,12 @@ TEST_F(UniverseSessionTest, AFlockStaysLoggedIn) {
         return true;
     };
     for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
         const int links = universe.link_count();
         for (int link = 0; link < links; ++link) universe.close(link);
         ASSERT_TRUE(pump_until([&] { return all_in(UNIVERSE_RETRY); }));
         clock.advance(1000);
-        ASSERT_TRUE(pump_until([&] { return all_in(UNIVERSE_LOGGED_IN); })) << "round " << round;
+        ASSERT_TRUE(pump_until([&] { return all_in(UNIVERSE_LOGGED_IN); }));
         EXPECT_EQ(universe.link_count(), links + 4);
 
         const int keepalives = universe.count(MSG_UNIVERSE_KEEPALIVE);

@@ -1,5 +1,7 @@
 #include "qt_test_support.h"
 
+#include "app/qt/qt_frame.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
@@ -12,12 +14,25 @@ namespace {
 constexpr int WATCH_PERIOD_MS = 5;
 constexpr int EXPOSE_TIMEOUT_MS = 5000;
 
+std::unique_ptr<DialogFrame> sharedFrame;
+
 }  // namespace
 
-void UseOffscreenPlatform() {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+DialogFrame& SharedQtFrame() {
+    static char name[] = "skyflit_qt_test";
+    static char* arguments[] = {name, nullptr};
+    static int argumentCount = 1;
+    if (!sharedFrame) {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        sharedFrame = MakeQtFrame(argumentCount, arguments);
     }
+    return *sharedFrame;
+}
+
+void ReleaseQtFrame() {
+    sharedFrame.reset();
 }
 
 ControlWindow* FindControlWindow() {
@@ -29,6 +44,17 @@ ControlWindow* FindControlWindow() {
     return nullptr;
 }
 
+void WhenWindowShown(std::function<void(ControlWindow&)> script) {
+    QTimer::singleShot(0, [script] {
+        ControlWindow* window = FindControlWindow();
+        if (window && QTest::qWaitForWindowExposed(window, EXPOSE_TIMEOUT_MS)) {
+            script(*window);
+        } else {
+            ADD_FAILURE() << "the control window did not come up";
+        }
+    });
+}
+
 bool RecordingHandler::Initialize(DialogFrame& shown) {
     frame = &shown;
     events.push_back("initialize");
@@ -36,23 +62,9 @@ bool RecordingHandler::Initialize(DialogFrame& shown) {
         onInitialize(shown);
     }
     if (script) {
-        QTimer::singleShot(0, [this] {
-            ControlWindow* window = FindControlWindow();
-            if (!window) {
-                events.push_back("no window");
-                return;
-            }
-            if (!QTest::qWaitForWindowExposed(window, EXPOSE_TIMEOUT_MS)) {
-                events.push_back("not exposed");
-            }
-            script(*frame, *window);
-        });
+        WhenWindowShown([this](ControlWindow& window) { script(*frame, window); });
     }
     return true;
-}
-
-void RecordingHandler::Teardown() {
-    events.push_back("teardown");
 }
 
 void RecordingHandler::OnCommand(int id) {
@@ -60,10 +72,6 @@ void RecordingHandler::OnCommand(int id) {
     if (onCommand) {
         onCommand(*frame, id);
     }
-}
-
-void RecordingHandler::OnTextChanged(int id) {
-    events.push_back("text " + std::to_string(id));
 }
 
 void RecordingHandler::OnTimer(int id) {
@@ -88,31 +96,19 @@ void MessageBoxWatcher::Poll() {
         return;
     }
     ControlWindow* window = FindControlWindow();
-    seen.push_back({box->windowTitle(), box->text(), box->icon(),
-                    window && box->parentWidget() == window, window && window->isVisible(),
-                    box->textFormat()});
+    seen.push_back({box->windowTitle(), box->text(), box->icon(), window && box->parentWidget() == window,
+                    window && window->isVisible(), box->textFormat()});
     box->button(QMessageBox::Ok)->click();
-}
-
-PaintRecorder::PaintRecorder(QLabel& label) : label(label) {
-    label.installEventFilter(this);
 }
 
 bool PaintRecorder::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &label && event->type() == QEvent::Paint) {
-        painted.push_back(label.text().toStdString());
-    }
-    return false;
-}
-
-std::vector<std::string> PaintRecorder::Distinct() const {
-    std::vector<std::string> texts;
-    for (const std::string& text : painted) {
-        if (texts.empty() || texts.back() != text) {
-            texts.push_back(text);
+        std::string text = label.text().toStdString();
+        if (painted.empty() || painted.back() != text) {
+            painted.push_back(text);
         }
     }
-    return texts;
+    return false;
 }
 
 HangGuard::HangGuard(int milliseconds) {

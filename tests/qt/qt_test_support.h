@@ -1,6 +1,6 @@
-// Helpers for driving the Qt window in tests: the offscreen platform, a
-// handler that records what the frame delivers, a watcher that answers
-// message boxes, and a recorder of what a widget painted.
+// Helpers for driving the Qt window in tests: one frame per test binary on
+// the offscreen platform, a handler that records what the frame delivers, a
+// watcher that answers message boxes, and a recorder of what a label painted.
 #pragma once
 
 #include "app/dialog.h"
@@ -12,12 +12,17 @@
 #include <QObject>
 #include <QTimer>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Tests draw into memory unless the caller chose a platform on purpose.
-void UseOffscreenPlatform();
+// The Qt frame the tests share (it owns the QApplication), made on first use
+// on the offscreen platform unless the caller chose a platform on purpose.
+DialogFrame& SharedQtFrame();
+void ReleaseQtFrame();
 
 // The control window of the running modal loop, or null.
 ControlWindow* FindControlWindow();
@@ -32,9 +37,9 @@ Widget* ControlOf(ControlWindow& window, int id) {
 class RecordingHandler : public DialogHandler {
 public:
     bool Initialize(DialogFrame& frame) override;
-    void Teardown() override;
+    void Teardown() override { events.push_back("teardown"); }
     void OnCommand(int id) override;
-    void OnTextChanged(int id) override;
+    void OnTextChanged(int id) override { events.push_back("text " + std::to_string(id)); }
     void OnTimer(int id) override;
 
     // Runs once the modal loop is running and the window is on screen.
@@ -48,6 +53,9 @@ public:
 
     int Count(const std::string& event) const;
 };
+
+// Runs the script on the program's control window once it is on screen.
+void WhenWindowShown(std::function<void(ControlWindow&)> script);
 
 struct SeenMessage {
     QString title;
@@ -69,13 +77,11 @@ private:
     QTimer timer;
 };
 
-// Keeps the label's text each time the label paints itself.
+// Keeps the label's text each time the label paints a new one.
 class PaintRecorder : public QObject {
 public:
-    explicit PaintRecorder(QLabel& label);
+    explicit PaintRecorder(QLabel& label) : label(label) { label.installEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The painted texts with repeats in a row folded.
-    std::vector<std::string> Distinct() const;
     std::vector<std::string> painted;
 
 private:
@@ -86,7 +92,8 @@ private:
 // of stalling the suite.
 class HangGuard {
 public:
-    explicit HangGuard(int milliseconds = 15000);
+    explicit HangGuard(int milliseconds = 30000);
+    ~HangGuard() { EXPECT_FALSE(fired) << "the script did not end the run"; }
     bool fired = false;
 
 private:

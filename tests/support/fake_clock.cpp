@@ -21,10 +21,6 @@ FakeClock::~FakeClock() { clock_replace(nullptr); }
 
 void FakeClock::advance(uint32_t milliseconds) { fake_now.fetch_add(milliseconds); }
 
-void FakeClock::set(uint32_t raw) { fake_now.store(raw); }
-
-uint32_t FakeClock::raw() const { return fake_now.load(); }
-
 bool eventually(const std::function<bool()>& condition, int timeout_ms) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!condition()) {

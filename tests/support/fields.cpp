@@ -65,24 +65,9 @@ int32_t FieldReader::dword() {
     return static_cast<int32_t>(value);
 }
 
-uint32_t FieldReader::address() {
-    uint8_t four[4];
-    for (auto& b : four) b = next();
-    uint32_t value;
-    std::memcpy(&value, four, 4);
-    return value;
-}
-
 std::string FieldReader::string() {
     const int length = next();
     std::string text;
     for (int k = 0; k < length && !overrun; ++k) text.push_back(static_cast<char>(next()));
     return overrun ? std::string() : text;
-}
-
-std::vector<uint8_t> FieldReader::data() {
-    const int length = next();
-    std::vector<uint8_t> out;
-    for (int k = 0; k < length && !overrun; ++k) out.push_back(next());
-    return overrun ? std::vector<uint8_t>() : out;
 }

@@ -237,11 +237,7 @@ int ScriptedPeer::count(int type) {
 bool ScriptedPeer::wait_count(int type, int wanted, int timeout_ms) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     Lock lock(mutex);
-    return changed.wait_until(lock, limit, [&] {
-        int total = 0;
-        for (const auto& frame : received) total += frame.type == type;
-        return total >= wanted;
-    });
+    return changed.wait_until(lock, limit, [&] { return count(type) >= wanted; });
 }
 
 void ScriptedPeer::on(int type, Action action, int times) {
@@ -258,11 +254,8 @@ ScriptedPeer::Action ScriptedPeer::reply(int type, const Body& body, int result)
     return [type, body, result](ScriptedPeer& peer, const PeerFrame& frame) { peer.send(frame.link, type, body, result); };
 }
 
-ScriptedPeer::Action ScriptedPeer::accept_login(int session, const std::string& text, bool with_ticket, int32_t ticket) {
-    Body body;
-    body.word(session).string(text);
-    if (with_ticket) body.dword(ticket);
-    return reply(MSG_LOGIN_REPLY, body);
+ScriptedPeer::Action ScriptedPeer::accept_login(int session, const std::string& text) {
+    return reply(MSG_LOGIN_REPLY, Body().word(session).string(text));
 }
 
 ScriptedPeer::Action ScriptedPeer::refuse_login(int result) { return reply(MSG_LOGIN_REPLY, Body(), result); }

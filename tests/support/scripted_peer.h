@@ -38,8 +38,6 @@ public:
     FakeClock& operator=(const FakeClock&) = delete;
 
     void advance(uint32_t milliseconds);
-    void set(uint32_t raw);
-    uint32_t raw() const;
 };
 
 // Fields of a frame the peer sends, encoded as the codec would (big-endian,
@@ -68,21 +66,16 @@ struct PeerFrame {
 };
 
 // Reads a PeerFrame's fields in order, from its own copy of the bytes.
-// Reading past the end yields zeros and sets failed().
+// Reading past the end yields zeros, and done() is false from then on.
 class FieldReader {
 public:
     explicit FieldReader(const PeerFrame& frame) : bytes(frame.body) {}
-    explicit FieldReader(std::vector<uint8_t> body) : bytes(std::move(body)) {}
 
     uint8_t byte();
     uint16_t word();
     int32_t dword();
-    uint32_t address();
     std::string string();
-    std::vector<uint8_t> data();
-    size_t remaining() const { return bytes.size() - position; }
-    bool failed() const { return overrun; }
-    bool done() const { return !overrun && remaining() == 0; }
+    bool done() const { return !overrun && position == bytes.size(); }
 
 private:
     uint8_t next();
@@ -145,9 +138,8 @@ public:
     void on(int type, Action action, int times = -1);
     void clear_rules();
     static Action reply(int type, const Body& body = Body(), int result = 0);
-    // Replies to MSG_LOGIN with MSG_LOGIN_REPLY: session and text, and the
-    // ticket when it is given (the client reads it from universe build 23 up).
-    static Action accept_login(int session, const std::string& text = "", bool with_ticket = false, int32_t ticket = 0);
+    // Replies to MSG_LOGIN with MSG_LOGIN_REPLY: session and text.
+    static Action accept_login(int session, const std::string& text = "");
     static Action refuse_login(int result);
 
 private:

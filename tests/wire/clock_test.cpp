@@ -4,16 +4,14 @@
 
 namespace {
 
-TEST(Ticks, ElapsedIsTheSignedDifferenceFlooredAtZero) {
+TEST(Ticks, ElapsedAndDeadlinesUseTheSignedDifference) {
     EXPECT_EQ(tick_elapsed(1500, 1000), 500u);
     EXPECT_EQ(tick_elapsed(1000, 1000), 0u);
     // A stamp taken after `now` was read is no time at all, not 49 days.
     EXPECT_EQ(tick_elapsed(1000, 1001), 0u);
     EXPECT_EQ(tick_elapsed(0, 0xFFFFFFFFu), 1u);
     EXPECT_EQ(tick_elapsed(100, 0xFFFFFF00u), 356u);
-}
 
-TEST(Ticks, DeadlinesHoldAcrossTheWrap) {
     const uint32_t deadline = 0xFFFFFFF0u + 0x20u;  // wraps to 0x10
     EXPECT_FALSE(tick_reached(0xFFFFFFF0u, deadline));
     EXPECT_FALSE(tick_reached(0x0Fu, deadline));
@@ -24,16 +22,16 @@ TEST(Ticks, DeadlinesHoldAcrossTheWrap) {
 }
 
 TEST(Ticks, TickCountsFromTheBaseThroughAReplacedClock) {
-    wiretest::FakeClock clock(0xFFFFFF00u);
+    FakeClock clock(0xFFFFFF00u);
+    tick_start();
     EXPECT_EQ(tick_now(), 0u);
     clock.advance(0x180);  // the raw clock wraps past 2^32
     EXPECT_EQ(tick_now(), 0x180u);
-    EXPECT_EQ(tick_elapsed(tick_now(), 0), 0x180u);
 }
 
 TEST(Ticks, NullSourceRestoresTheSteadyClock) {
     {
-        wiretest::FakeClock clock(42);
+        FakeClock clock(42);
         EXPECT_EQ(clock_raw(), 42u);
     }
     const auto since = std::chrono::steady_clock::now().time_since_epoch();

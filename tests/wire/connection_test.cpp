@@ -1,23 +1,18 @@
 #include "wire_test_support.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
 using wiretest::Bytes;
+using wiretest::framed;
 using wiretest::LinkedPair;
+using wiretest::receive_frame;
 
-Bytes frame_header(int length) { return {static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)}; }
-
-struct FrameAssembly : ::testing::Test {
-    wiretest::FakeClock clock;
-    LinkedPair pair;
-    Connection* c = pair.connection;
-
-    // Reads a whole frame of `length` bytes and checks its content bytes.
+struct ConnectionTest : wiretest::PairTest {
+    // Receives a whole frame and checks its content bytes.
     void expect_frame(const Bytes& content) {
-        ASSERT_EQ(pair.receive_frame(), 0);
+        ASSERT_EQ(receive_frame(c), 0);
         EXPECT_EQ(c->message_left, static_cast<int>(content.size()));
         Bytes got(content.size());
         for (auto& b : got) EXPECT_EQ(msg_unpack(c, {unpack_byte(&b), unpack_stop()}), 0);
@@ -26,7 +21,7 @@ struct FrameAssembly : ::testing::Test {
     }
 };
 
-TEST_F(FrameAssembly, BytesArrivingOneAtATime) {
+TEST_F(ConnectionTest, BytesArrivingOneAtATime) {
     const Bytes frame = {0x00, 0x03, 0xA1, 0xA2, 0xA3};
     for (size_t k = 0; k + 1 < frame.size(); ++k) {
         pair.write({frame[k]});
@@ -36,43 +31,39 @@ TEST_F(FrameAssembly, BytesArrivingOneAtATime) {
     expect_frame({0xA1, 0xA2, 0xA3});
 }
 
-TEST_F(FrameAssembly, EmptyFramesAreConsumedAndNeverFillTheBuffer) {
-    Bytes stream;
-    for (int k = 0; k < 20000; ++k) stream.insert(stream.end(), {0, 0});
-    stream.insert(stream.end(), {0, 1, 0x42});
+TEST_F(ConnectionTest, EmptyFramesAreConsumedAndNeverFillTheBuffer) {
+    Bytes stream(40000, 0);
+    stream.push_back(0);
+    stream.push_back(1);
+    stream.push_back(0x42);
     pair.write(stream);
     int reason = WIRE_NOT_YET;
     for (int k = 0; k < 20001 && reason == WIRE_NOT_YET; ++k) reason = connection_receive(c);
     ASSERT_EQ(reason, 0);
-    uint8_t byte = 0;
-    EXPECT_EQ(msg_unpack(c, {unpack_byte(&byte), unpack_end()}), 0);
-    EXPECT_EQ(byte, 0x42);
+    expect_frame({0x42});
 }
 
-TEST_F(FrameAssembly, LargestFrameThatFits) {
-    Bytes stream = frame_header(32765);
-    stream.resize(2 + 32765, 0x33);
-    pair.write(stream);
-    ASSERT_EQ(pair.receive_frame(), 0);
+TEST_F(ConnectionTest, LargestFrameThatFits) {
+    deliver(framed(Bytes(32765, 0x33)));
     int left = 0;
     EXPECT_EQ(msg_unpack(c, {unpack_remaining(&left), unpack_skip(32765), unpack_end()}), 0);
     EXPECT_EQ(left, 32765);
 }
 
-TEST_F(FrameAssembly, TooLongLengthsAreReturnedNotRecorded) {
+TEST_F(ConnectionTest, TooLongLengthsAreReturnedNotRecorded) {
     for (int length : {32766, 32767, 32768, 32769, 65535}) {
+        SCOPED_TRACE(length);
         LinkedPair fresh;
-        fresh.write(frame_header(length));
-        const int expected = length > CONNECTION_BUFFER ? WIRE_MESSAGE_TOO_LONG : WIRE_IN_BUFFER_FULL;
-        EXPECT_EQ(fresh.receive_frame(), expected) << length;
-        EXPECT_EQ(connection_reason(fresh.connection), 0) << length;
-        EXPECT_EQ(fresh.connection->pending_length, length > CONNECTION_BUFFER ? 0 : length) << length;
+        fresh.write({static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+        EXPECT_EQ(receive_frame(fresh.connection),
+                  length > CONNECTION_BUFFER ? WIRE_MESSAGE_TOO_LONG : WIRE_IN_BUFFER_FULL);
+        EXPECT_EQ(connection_reason(fresh.connection), 0);
+        EXPECT_EQ(fresh.connection->pending_length, length > CONNECTION_BUFFER ? 0 : length);
     }
 }
 
-TEST_F(FrameAssembly, ReceivingAgainKeepsTheUnreadFrame) {
-    pair.write({0, 2, 0x10, 0x11, 0, 1, 0x20});
-    ASSERT_EQ(pair.receive_frame(), 0);
+TEST_F(ConnectionTest, ReceivingAgainKeepsTheUnreadFrame) {
+    deliver({0, 2, 0x10, 0x11, 0, 1, 0x20});
     uint8_t first = 0;
     ASSERT_EQ(msg_unpack(c, {unpack_byte(&first), unpack_stop()}), 0);
     // The frame is still being read: its last byte must not become a length.
@@ -83,10 +74,10 @@ TEST_F(FrameAssembly, ReceivingAgainKeepsTheUnreadFrame) {
     expect_frame({0x20});
 }
 
-TEST_F(FrameAssembly, PeerCloseIsStickyForEveryLaterCall) {
+TEST_F(ConnectionTest, PeerCloseIsStickyForEveryLaterCall) {
     close(pair.peer);
     pair.peer = -1;
-    EXPECT_EQ(pair.receive_frame(), WIRE_RECEIVE_FAILED);
+    EXPECT_EQ(receive_frame(c), WIRE_RECEIVE_FAILED);
     EXPECT_EQ(connection_reason(c), WIRE_RECEIVE_FAILED);
     EXPECT_EQ(connection_receive(c), WIRE_RECEIVE_FAILED);
     EXPECT_EQ(msg_pack(c, {pack_begin(32), pack_end()}), WIRE_RECEIVE_FAILED);
@@ -95,7 +86,7 @@ TEST_F(FrameAssembly, PeerCloseIsStickyForEveryLaterCall) {
     EXPECT_EQ(byte, 0);
 }
 
-TEST_F(FrameAssembly, WaitReturnsTheFirstConnectionWithInput) {
+TEST_F(ConnectionTest, WaitReturnsTheFirstConnectionWithInput) {
     LinkedPair other;
     Connection* both[] = {nullptr, pair.connection, other.connection};
     EXPECT_EQ(connection_wait(3, both, 20), nullptr);
@@ -118,23 +109,23 @@ TEST(ConnectionNull, NullIsNotOpen) {
     connection_start_ciphers(nullptr, 1, 2);
 }
 
-struct BlockedSend : ::testing::Test {
-    wiretest::FakeClock clock;
-    LinkedPair pair;
-    Connection* c = pair.connection;
-};
-
-TEST_F(BlockedSend, BytesWaitInTheBufferUntilTheSocketTakesThem) {
+// Bytes packed while the socket would block wait in the buffer; the next
+// receive flushes them first, each enciphered exactly once and in order, so
+// the peer's keystream stays aligned.
+TEST_F(ConnectionTest, MessagesPackedWhileBlockedAreEncipheredOnceInOrder) {
+    connection_start_ciphers(c, 0, 0);
     const size_t filler = pair.choke();
-    EXPECT_EQ(msg_pack(c, {pack_begin(32), pack_end()}), 0);
-    EXPECT_EQ(c->send_fill, 3);
-    EXPECT_EQ(pair.read(filler).size(), filler);
-    EXPECT_EQ(connection_receive(c), WIRE_NOT_YET);  // flushes first
+    EXPECT_EQ(msg_pack(c, {pack_begin(8), pack_long(1), pack_end()}), 0);
+    EXPECT_EQ(msg_pack(c, {pack_begin(9), pack_word(2), pack_end()}), 0);
+    EXPECT_EQ(c->send_fill, 7 + 5);
+    ASSERT_EQ(pair.read(filler).size(), filler);
+    EXPECT_EQ(connection_receive(c), WIRE_NOT_YET);
     EXPECT_EQ(c->send_fill, 0);
-    EXPECT_EQ(pair.read(3), (Bytes{0x00, 0x01, 0x20}));
+    const Bytes plain = {0x00, 0x05, 0x08, 0, 0, 0, 1, 0x00, 0x03, 0x09, 0, 2};
+    EXPECT_EQ(pair.read(plain.size()), wiretest::xor_with(plain, wiretest::link_keystream(plain.size())));
 }
 
-TEST_F(BlockedSend, TwentySecondsWithoutProgressIsATimeout) {
+TEST_F(ConnectionTest, TwentySecondsWithoutProgressIsATimeout) {
     const uint32_t opened = connection_last_send(c);
     pair.choke();
     clock.advance(20000);
@@ -145,17 +136,16 @@ TEST_F(BlockedSend, TwentySecondsWithoutProgressIsATimeout) {
     EXPECT_EQ(connection_reason(c), WIRE_TIMEOUT);
 }
 
-TEST_F(BlockedSend, CompletedSendMovesTheIdleClock) {
+TEST_F(ConnectionTest, CompletedSendMovesTheIdleClock) {
     clock.advance(500);
     EXPECT_EQ(msg_pack(c, {pack_begin(6), pack_end()}), 0);
     EXPECT_EQ(connection_last_send(c), tick_now());
     clock.advance(500);
-    pair.write({0, 1, 0});
-    ASSERT_EQ(pair.receive_frame(), 0);
+    deliver({0, 1, 0});
     EXPECT_EQ(tick_elapsed(tick_now(), connection_last_send(c)), 500u) << "receiving must not move it";
 }
 
-TEST_F(BlockedSend, PartialSendsKeepTheRestInOrder) {
+TEST_F(ConnectionTest, PartialSendsKeepTheRestInOrder) {
     const size_t filler = pair.choke();
     uint8_t block[200];
     Bytes expected;

@@ -5,6 +5,8 @@
 namespace {
 
 using wiretest::Bytes;
+using wiretest::link_keystream;
+using wiretest::xor_with;
 
 struct KeystreamVector {
     int key_length;  // key bytes are 0x01, 0x02, ... as in the published vectors
@@ -15,84 +17,54 @@ struct KeystreamVector {
 // Published RC4 keystream vectors (40- to 256-bit keys, offsets up to 4080).
 constexpr KeystreamVector VECTORS[] = {
     {5, 0, {0xb2, 0x39, 0x63, 0x05, 0xf0, 0x3d, 0xc0, 0x27, 0xcc, 0xc3, 0x52, 0x4a, 0x0a, 0x11, 0x18, 0xa8}},
-    {5, 16, {0x69, 0x82, 0x94, 0x4f, 0x18, 0xfc, 0x82, 0xd5, 0x89, 0xc4, 0x03, 0xa4, 0x7a, 0x0d, 0x09, 0x19}},
     {5, 240, {0x28, 0xcb, 0x11, 0x32, 0xc9, 0x6c, 0xe2, 0x86, 0x42, 0x1d, 0xca, 0xad, 0xb8, 0xb6, 0x9e, 0xae}},
     {5, 4080, {0x06, 0x83, 0x26, 0xa2, 0x11, 0x84, 0x16, 0xd2, 0x1f, 0x9d, 0x04, 0xb2, 0xcd, 0x1c, 0xa0, 0x50}},
-    {7, 0, {0x29, 0x3f, 0x02, 0xd4, 0x7f, 0x37, 0xc9, 0xb6, 0x33, 0xf2, 0xaf, 0x52, 0x85, 0xfe, 0xb4, 0x6b}},
     {7, 1520, {0xd2, 0xaa, 0x90, 0x2b, 0xd4, 0x2d, 0x0d, 0x7c, 0xfd, 0x34, 0x0c, 0xd4, 0x58, 0x10, 0x52, 0x9f}},
-    {8, 256, {0xd0, 0xa9, 0x90, 0xff, 0x2c, 0x05, 0xfe, 0xf5, 0xb9, 0x03, 0x73, 0xc9, 0xff, 0x4b, 0x87, 0x0a}},
     {8, 752, {0x49, 0xd6, 0xc8, 0xaf, 0x0f, 0x97, 0x14, 0x4a, 0x87, 0xdf, 0x21, 0xd9, 0x14, 0x72, 0xf9, 0x66}},
     {16, 0, {0x9a, 0xc7, 0xcc, 0x9a, 0x60, 0x9d, 0x1e, 0xf7, 0xb2, 0x93, 0x28, 0x99, 0xcd, 0xe4, 0x1b, 0x97}},
-    {16, 496, {0xb6, 0xd1, 0xe6, 0xc4, 0xa5, 0xe4, 0x77, 0x1c, 0xad, 0x79, 0x53, 0x8d, 0xf2, 0x95, 0xfb, 0x11}},
-    {16, 1008, {0xe7, 0xa7, 0x25, 0x74, 0xf8, 0x78, 0x2a, 0xe2, 0x6a, 0xab, 0xcf, 0x9e, 0xbc, 0xd6, 0x60, 0x65}},
     {16, 2032, {0xd0, 0x3d, 0x1b, 0xc0, 0x3c, 0xd3, 0x3d, 0x70, 0xdf, 0xf9, 0xfa, 0x5d, 0x71, 0x96, 0x3e, 0xbd}},
     {32, 0, {0xea, 0xa6, 0xbd, 0x25, 0x88, 0x0b, 0xf9, 0x3d, 0x3f, 0x5d, 0x1e, 0x4c, 0xa2, 0x61, 0x1d, 0x91}},
     {32, 3056, {0x8a, 0xed, 0x95, 0xee, 0x5b, 0x0d, 0xcb, 0xfb, 0xef, 0x4e, 0xb2, 0x1d, 0x3a, 0x3f, 0x52, 0xf9}},
-    {32, 4080, {0xa1, 0x3a, 0x7c, 0x79, 0xc7, 0xe1, 0x19, 0xb5, 0xab, 0x02, 0x96, 0xab, 0x28, 0xc3, 0x00, 0xb9}},
 };
-
-struct Rc4 {
-    Rc4State* state;
-    explicit Rc4(const uint8_t* key, int length) : state(rc4_create(key, length)) {}
-    Rc4() : Rc4(LINK_KEY, sizeof LINK_KEY) {}
-    ~Rc4() { rc4_destroy(state); }
-    Rc4(const Rc4&) = delete;
-    Rc4& operator=(const Rc4&) = delete;
-};
-
-Bytes stream_of(Rc4& rc4, size_t count) {
-    Bytes out(count);
-    for (auto& b : out) b = rc4_next(rc4.state);
-    return out;
-}
 
 TEST(Rc4Keystream, MatchesPublishedVectors) {
     uint8_t key[32];
     for (int k = 0; k < 32; ++k) key[k] = static_cast<uint8_t>(k + 1);
     for (const KeystreamVector& v : VECTORS) {
-        Rc4 rc4(key, v.key_length);
-        rc4_skip(rc4.state, v.offset);
+        SCOPED_TRACE(testing::Message() << v.key_length * 8 << "-bit key at " << v.offset);
+        Rc4State* rc4 = rc4_create(key, v.key_length);
+        rc4_skip(rc4, v.offset);
         Bytes block(16, 0);
-        rc4_apply(rc4.state, block.data(), 16);
-        EXPECT_EQ(block, Bytes(v.expected.begin(), v.expected.end())) << v.key_length * 8 << "-bit key at " << v.offset;
+        rc4_apply(rc4, block.data(), 16);
+        rc4_destroy(rc4);
+        EXPECT_EQ(block, Bytes(v.expected.begin(), v.expected.end()));
     }
 }
 
-TEST(Rc4Keystream, ByteAtATimeAndBlockAgree) {
-    Rc4 by_byte;
-    Rc4 by_block;
+// Split blocks and single bytes continue one keystream; applying it twice
+// gives the plain bytes back.
+TEST(Rc4Keystream, EveryWayOfApplyingFollowsOneStream) {
+    Rc4State* by_block = rc4_create(LINK_KEY, sizeof LINK_KEY);
+    Rc4State* by_byte = rc4_create(LINK_KEY, sizeof LINK_KEY);
     Bytes data(1000);
     for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>(k * 7);
     Bytes block = data;
-    rc4_apply(by_block.state, block.data(), 333);
-    rc4_apply(by_block.state, block.data() + 333, 667);
-    for (auto& b : data) b = rc4_byte(by_byte.state, b);
-    EXPECT_EQ(data, block);
-}
-
-TEST(Rc4Keystream, TwoFreshStatesUndoEachOther) {
-    const Bytes plain = {'h', 'e', 'l', 'l', 'o', 0, 0xFF};
-    Bytes data = plain;
-    Rc4 seal;
-    Rc4 unseal;
-    rc4_apply(seal.state, data.data(), static_cast<int>(data.size()));
-    EXPECT_NE(data, plain);
-    rc4_apply(unseal.state, data.data(), static_cast<int>(data.size()));
-    EXPECT_EQ(data, plain);
+    rc4_apply(by_block, block.data(), 333);
+    rc4_apply(by_block, block.data() + 333, 667);
+    EXPECT_EQ(block, xor_with(data, link_keystream(1000)));
+    for (auto& b : block) b = rc4_byte(by_byte, b);
+    EXPECT_EQ(block, data);
+    rc4_destroy(by_block);
+    rc4_destroy(by_byte);
 }
 
 TEST(Rc4Discard, CountsAreTakenModulo65536) {
-    Rc4 reference;
-    const Bytes stream = stream_of(reference, 65540);
+    const Bytes stream = link_keystream(65540);
     const struct {
         int count;
         size_t dropped;
     } cases[] = {{0, 0}, {3, 3}, {65535, 65535}, {65536, 0}, {131072, 0}, {65539, 3}, {-1, 65535}};
-    for (const auto& c : cases) {
-        Rc4 rc4;
-        rc4_skip(rc4.state, c.count);
-        EXPECT_EQ(rc4_next(rc4.state), stream[c.dropped]) << "discard " << c.count;
-    }
+    for (const auto& c : cases) EXPECT_EQ(link_keystream(1, c.count)[0], stream[c.dropped]) << "discard " << c.count;
 }
 
 }  // namespace

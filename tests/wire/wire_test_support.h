@@ -1,7 +1,8 @@
-// Shared by the wire tests: a replaceable clock and a Connection whose peer
-// is the raw other end of a local socket pair.
+// Shared by the wire tests: a Connection whose peer is the raw other end of a
+// local socket pair, and the LINK_KEY keystream to check enciphered bytes.
 #pragma once
 
+#include "tests/support/scripted_peer.h"
 #include "worldlink/wire/wire.h"
 
 #include <arpa/inet.h>
@@ -15,21 +16,24 @@
 
 namespace wiretest {
 
-inline uint32_t fake_now = 0;
-inline uint32_t fake_clock() { return fake_now; }
-
-// Installs the fake clock for the lifetime of a test and restores the real one.
-struct FakeClock {
-    explicit FakeClock(uint32_t start = 1000) {
-        fake_now = start;
-        clock_replace(fake_clock);
-        tick_start();
-    }
-    ~FakeClock() { clock_replace(nullptr); }
-    void advance(uint32_t ms) { fake_now += ms; }
-};
-
 using Bytes = std::vector<uint8_t>;
+
+// The big-endian length, then the content.
+inline Bytes framed(const Bytes& content) {
+    Bytes frame{static_cast<uint8_t>(content.size() >> 8), static_cast<uint8_t>(content.size())};
+    frame.insert(frame.end(), content.begin(), content.end());
+    return frame;
+}
+
+// Keeps calling connection_receive until a frame is whole (bounded).
+inline int receive_frame(Connection* connection) {
+    int reason = WIRE_NOT_YET;
+    for (int tries = 0; tries < 200 && reason == WIRE_NOT_YET; ++tries) {
+        reason = connection_receive(connection);
+        if (reason == WIRE_NOT_YET) connection_wait(1, &connection, 10);
+    }
+    return reason;
+}
 
 // `connection` drives one end of a socketpair; the test plays the server on
 // `peer` with plain reads and writes.
@@ -70,15 +74,6 @@ struct LinkedPair {
         pollfd watch{peer, POLLIN, 0};
         return poll(&watch, 1, 0) > 0;
     }
-    // Keeps calling connection_receive until a frame is whole (bounded).
-    int receive_frame() const {
-        int reason = WIRE_NOT_YET;
-        for (int tries = 0; tries < 200 && reason == WIRE_NOT_YET; ++tries) {
-            reason = connection_receive(connection);
-            if (reason == WIRE_NOT_YET) connection_wait(1, &connection, 10);
-        }
-        return reason;
-    }
     // Fills the connection's outgoing socket buffer until it would block;
     // returns how many filler bytes the peer must drain.
     size_t choke() const {
@@ -93,6 +88,24 @@ struct LinkedPair {
             sent += static_cast<size_t>(n);
         }
         return sent;
+    }
+};
+
+// A Connection on a socket pair, with the fake clock installed.
+struct PairTest : ::testing::Test {
+    FakeClock clock;
+    LinkedPair pair;
+    Connection* c = pair.connection;
+    uint8_t type = 0;
+
+    // Packs one message and checks the bytes the peer receives.
+    void expect_sent(std::initializer_list<PackItem> items, const Bytes& wire) {
+        ASSERT_EQ(msg_pack(c, items), 0);
+        EXPECT_EQ(pair.read(wire.size()), wire);
+    }
+    void deliver(const Bytes& frame) {
+        pair.write(frame);
+        ASSERT_EQ(receive_frame(c), 0);
     }
 };
 

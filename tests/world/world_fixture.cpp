@@ -73,11 +73,22 @@ void WorldFixture::pump() {
     wl_wait(0);
 }
 
-std::vector<PeerFrame> WorldFixture::world_frames(int type) {
-    std::vector<PeerFrame> frames;
-    for (auto& frame : world.history())
-        if (frame.type == type) frames.push_back(frame);
-    return frames;
+bool WorldFixture::stays_out() {
+    const int links = world.link_count();
+    clock.advance(5000);
+    pump();
+    return !world.wait_links(links + 1, 100);
+}
+
+std::vector<PeerFrame> frames(ScriptedPeer& peer, int type) {
+    std::vector<PeerFrame> found;
+    for (auto& frame : peer.history())
+        if (frame.type == type) found.push_back(frame);
+    return found;
+}
+
+void expect_ints(std::initializer_list<std::pair<int, int>> attributes) {
+    for (auto [attribute, value] : attributes) EXPECT_EQ(wl_int(attribute), value) << "attribute " << attribute;
 }
 
 Body avatar_add_body(int build, int session, const std::string& name) {

@@ -44,6 +44,11 @@ void record_event() {
 
 void install_every_event();
 
+// The frames of one type a peer received, in order.
+std::vector<PeerFrame> frames(ScriptedPeer& peer, int type);
+// Checks integer attributes of the current instance.
+void expect_ints(std::initializer_list<std::pair<int, int>> attributes);
+
 class WorldFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -57,8 +62,13 @@ protected:
     // Runs the library until the condition holds (bounded in real time).
     bool pump_until(const std::function<bool()>& condition);
     void pump();
-    // The frames of one type the world peer received, in order.
-    std::vector<PeerFrame> world_frames(int type);
+    // Pumps until the event has been heard this many times in all.
+    bool until_heard(int slot, int times) {
+        return pump_until([=] { return heard.count[slot] == times; });
+    }
+    // Five idle seconds later no new world link has been opened.
+    bool stays_out();
+    std::vector<PeerFrame> world_frames(int type) { return frames(world, type); }
     int lookups() { return universe.count(MSG_WORLD_LOOKUP); }
 
     FakeClock clock;  // before wl_init: the library takes its tick base from it
