@@ -12,37 +12,22 @@ namespace {
 struct Heard {
     Instance* instance;
     int event;
-    int session;
+    int number;  // the speaker's or the avatar's session, or the disconnect reason
     std::string name;
     std::string text;
-    int chat_type;
-    int x, z, yaw;
+    int chat_type, x, z, yaw;
 };
 
 std::vector<Heard> heard;
 
-void record(int event) {
-    heard.push_back({wl_instance(), event, 0, wl_string(ATTR_AVATAR_NAME), "", 0, 0, 0, 0});
-    Heard& h = heard.back();
-    if (event == EVENT_CHAT) {
-        h.session = wl_int(ATTR_CHAT_SESSION);
-        h.text = wl_string(ATTR_CHAT_MESSAGE);
-        h.chat_type = wl_int(ATTR_CHAT_TYPE);
-    } else if (event == EVENT_WORLD_DISCONNECT) {
-        h.session = wl_int(ATTR_WORLD_DISCONNECT_REASON);
-    } else {
-        h.session = wl_int(ATTR_AVATAR_SESSION);
-        h.x = wl_int(ATTR_AVATAR_X);
-        h.z = wl_int(ATTR_AVATAR_Z);
-        h.yaw = wl_int(ATTR_AVATAR_YAW);
-    }
+template <int Event>
+void on() {
+    int number = wl_int(Event == EVENT_CHAT                 ? ATTR_CHAT_SESSION
+                        : Event == EVENT_WORLD_DISCONNECT ? ATTR_WORLD_DISCONNECT_REASON
+                                                          : ATTR_AVATAR_SESSION);
+    heard.push_back({wl_instance(), Event, number, wl_string(ATTR_AVATAR_NAME), wl_string(ATTR_CHAT_MESSAGE),
+                     wl_int(ATTR_CHAT_TYPE), wl_int(ATTR_AVATAR_X), wl_int(ATTR_AVATAR_Z), wl_int(ATTR_AVATAR_YAW)});
 }
-
-void on_chat() { record(EVENT_CHAT); }
-void on_add() { record(EVENT_AVATAR_ADD); }
-void on_change() { record(EVENT_AVATAR_CHANGE); }
-void on_delete() { record(EVENT_AVATAR_DELETE); }
-void on_disconnect() { record(EVENT_WORLD_DISCONNECT); }
 
 class WorldsimLibrary : public SimFixture {
 protected:
@@ -58,25 +43,22 @@ protected:
         SimFixture::TearDown();
     }
 
-    // A new instance logged in; its login result in `result`.
-    Instance* Login(const char* name, int owner, const char* password, int* result) {
+    // A new instance, left current, and its login result.
+    int Login(const char* name, int owner, const char* password) {
         Instance* bot = nullptr;
-        *result = wl_create("127.0.0.1", sim.universe_port, &bot);
-        if (*result != 0) return nullptr;
+        int result = wl_create("127.0.0.1", sim.universe_port, &bot);
+        if (result != 0) return result;
         wl_string_set(ATTR_LOGIN_NAME, name);
         wl_int_set(ATTR_LOGIN_OWNER, owner);
         wl_string_set(ATTR_LOGIN_PASSWORD, password);
-        *result = wl_login();
-        return bot;
+        return wl_login();
     }
 
-    // A new instance logged in as citizen 1 and inside `world`.
-    Instance* Enter(const char* name, const char* world = "demo") {
-        int result = 0;
-        Instance* bot = Login(name, 1, "secret", &result);
-        EXPECT_EQ(result, 0) << name << " login";
-        wl_instance_set(bot);
-        EXPECT_EQ(wl_enter(world), 0) << name << " enter";
+    // A new instance logged in as citizen 1 and inside demo, left current.
+    Instance* Enter(const char* name) {
+        EXPECT_EQ(Login(name, 1, "secret"), 0) << name << " login";
+        Instance* bot = wl_instance();
+        EXPECT_EQ(wl_enter("demo"), 0) << name << " enter";
         return bot;
     }
 
@@ -100,59 +82,71 @@ protected:
     }
 };
 
-TEST_F(WorldsimLibrary, LoginFollowsTheCitizenList) {
-    StartSim({"--citizen", "1:secret", "--citizen", "2:other"});
-    int result = -1;
-    Login("Bird1", 1, "secret", &result);
-    EXPECT_EQ(result, 0);
-    Login("Bird2", 1, "wrong", &result);
-    EXPECT_EQ(result, REASON_INVALID_PASSWORD);
-    Login("Bird3", 7, "secret", &result);
-    EXPECT_EQ(result, REASON_NO_SUCH_CITIZEN);
-    Login("Bird4", 2, "other", &result);
-    EXPECT_EQ(result, 0);
-}
-
-TEST_F(WorldsimLibrary, BotLimitCountsLiveSessionsPerOwner) {
-    StartSim({"--bot-limit", "2"});
-    int result = -1;
-    Instance* first = Login("Bird1", 1, "", &result);
-    ASSERT_EQ(result, 0);
-    Login("Bird2", 1, "", &result);
-    ASSERT_EQ(result, 0);
-    Login("Bird3", 1, "", &result);
-    EXPECT_EQ(result, REASON_BOT_LIMIT_EXCEEDED);
-    wl_destroy();
-    Login("Other", 2, "", &result);
-    EXPECT_EQ(result, 0) << "the limit is per owner";
+TEST_F(WorldsimLibrary, LoginFollowsTheCitizenListAndTheBotLimit) {
+    StartSim({"--citizen", "1:secret", "--citizen", "2:other", "--bot-limit", "2"});
+    struct {
+        const char* name;
+        int owner;
+        const char* password;
+        int expected;
+    } rows[] = {
+        {"Bird1", 1, "secret", 0},
+        {"Wrong", 1, "wrong", REASON_INVALID_PASSWORD},
+        {"Nobody", 7, "secret", REASON_NO_SUCH_CITIZEN},
+        {"Bird2", 1, "secret", 0},
+        {"Bird3", 1, "secret", REASON_BOT_LIMIT_EXCEEDED},
+        {"Other", 2, "other", 0},  // the limit is per owner
+    };
+    Instance* first = nullptr;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Login(row.name, row.owner, row.password), row.expected);
+        if (first == nullptr) first = wl_instance();
+        if (row.expected != 0) wl_destroy();
+    }
     wl_instance_set(first);
     wl_destroy();
     // The server learns of the closed link asynchronously.
     EXPECT_TRUE(eventually([&] {
-        Login("Bird3", 1, "", &result);
+        int result = Login("Bird3", 1, "secret");
         if (result != 0) wl_destroy();
         return result == 0;
     }, 3000));
 }
 
-TEST_F(WorldsimLibrary, LookupEntersServedWorldsOnly) {
-    StartSim({"--world", "demo"});
-    int result = -1;
-    Instance* bot = Login("Bird1", 1, "", &result);
-    ASSERT_EQ(result, 0);
+TEST_F(WorldsimLibrary, LookupOpensServedWorldsOnly) {
+    StartSim({"--world", "demo", "--heartbeat", "100"});
+    ASSERT_EQ(Login("Bird1", 1, ""), 0);
+    Instance* bot = wl_instance();
     EXPECT_EQ(wl_enter("nowhere"), REASON_WORLD_NOT_RUNNING);
     wl_instance_set(bot);
     EXPECT_EQ(wl_enter("DeMo"), 0);
     EXPECT_EQ(wl_int(ATTR_WORLD_BUILD), 30);
     EXPECT_GT(SessionOf("demo", "Bird1"), 0);
+    EXPECT_TRUE(Pump([&] {
+        wl_instance_set(bot);
+        return wl_int(ATTR_WORLD_FLAG) == 1;
+    }, 3000)) << "the world flag keeps a quiet world talking";
 }
 
-TEST_F(WorldsimLibrary, WhisperReachesTheNamedSessionOnly) {
+TEST_F(WorldsimLibrary, SpeechReachesEveryBirdAndAWhisperTheNamedOneOnly) {
     StartSim({});
-    wl_event_set(EVENT_CHAT, on_chat);
+    EXPECT_EQ(Get("/api/worlds"), nlohmann::json::array()) << "without --world, worlds open on their first lookup";
+    wl_event_set(EVENT_CHAT, on<EVENT_CHAT>);
     Instance* a = Enter("Alice");
     Instance* b = Enter("Bob");
     Instance* c = Enter("Carol");
+    ASSERT_EQ(Post("/api/worlds/demo/say", {{"text", "skyflit owner"}}), 200);
+    ASSERT_TRUE(Pump([&] {
+        return Count(a, EVENT_CHAT) == 1 && Count(b, EVENT_CHAT) == 1 && Count(c, EVENT_CHAT) == 1;
+    }));
+    for (const Heard& h : heard) {
+        EXPECT_EQ(h.name, "Visitor");
+        EXPECT_EQ(h.text, "skyflit owner");
+        EXPECT_EQ(h.chat_type, 0);
+    }
+
+    heard.clear();
     int alice = Session(a);
     int bob = Session(b);
     ASSERT_GT(alice, 0);
@@ -161,43 +155,18 @@ TEST_F(WorldsimLibrary, WhisperReachesTheNamedSessionOnly) {
     ASSERT_EQ(wl_whisper(bob, "psst"), 0);
     ASSERT_TRUE(Pump([&] { return Count(b, EVENT_CHAT) == 1; }));
     wl_wait(200);
-    const Heard& h = heard.back();
-    EXPECT_EQ(h.text, "psst");
-    EXPECT_EQ(h.session, alice);
-    EXPECT_EQ(h.name, "Alice");
-    EXPECT_EQ(h.chat_type, 2);
-    EXPECT_EQ(Count(a, EVENT_CHAT) + Count(c, EVENT_CHAT), 0);
-
-    nlohmann::json worlds = Get("/api/worlds");
-    int visitor = worlds[0]["visitor"];
-    wl_instance_set(c);
-    ASSERT_EQ(wl_whisper(visitor, "hello visitor"), 0);
-    EXPECT_TRUE(eventually([&] {
-        nlohmann::json chat = Get("/api/worlds/demo/chat");
-        return chat.is_array() && !chat.empty() && chat.back()["text"] == "hello visitor" &&
-               chat.back()["kind"] == "whisper" && chat.back()["from_name"] == "Carol";
-    }));
-}
-
-TEST_F(WorldsimLibrary, VisitorSpeechReachesEveryBird) {
-    StartSim({});
-    wl_event_set(EVENT_CHAT, on_chat);
-    Instance* a = Enter("Bird1");
-    Instance* b = Enter("Bird2");
-    ASSERT_EQ(Post("/api/worlds/demo/say", {{"text", "skyflit owner"}}), 200);
-    ASSERT_TRUE(Pump([&] { return Count(a, EVENT_CHAT) == 1 && Count(b, EVENT_CHAT) == 1; }));
-    for (const Heard& h : heard) {
-        EXPECT_EQ(h.name, "Visitor");
-        EXPECT_EQ(h.text, "skyflit owner");
-        EXPECT_EQ(h.chat_type, 0);
-    }
+    ASSERT_EQ(heard.size(), 1u) << "nobody else hears a whisper";
+    EXPECT_EQ(heard[0].text, "psst");
+    EXPECT_EQ(heard[0].number, alice);
+    EXPECT_EQ(heard[0].name, "Alice");
+    EXPECT_EQ(heard[0].chat_type, 2);
 }
 
 TEST_F(WorldsimLibrary, AvatarEventsFollowPresenceAndMovement) {
     StartSim({});
-    wl_event_set(EVENT_AVATAR_ADD, on_add);
-    wl_event_set(EVENT_AVATAR_CHANGE, on_change);
-    wl_event_set(EVENT_AVATAR_DELETE, on_delete);
+    wl_event_set(EVENT_AVATAR_ADD, on<EVENT_AVATAR_ADD>);
+    wl_event_set(EVENT_AVATAR_CHANGE, on<EVENT_AVATAR_CHANGE>);
+    wl_event_set(EVENT_AVATAR_DELETE, on<EVENT_AVATAR_DELETE>);
     Instance* a = Enter("Alice");
     ASSERT_TRUE(Pump([&] { return Count(a, EVENT_AVATAR_ADD, "Visitor") == 1; })) << "everyone present on entry";
     Instance* b = Enter("Bob");
@@ -220,30 +189,21 @@ TEST_F(WorldsimLibrary, AvatarEventsFollowPresenceAndMovement) {
     EXPECT_TRUE(Pump([&] { return Count(a, EVENT_AVATAR_DELETE, "Bob") == 1; }));
 }
 
-TEST_F(WorldsimLibrary, WorldFlagKeepsAQuietWorldTalking) {
-    StartSim({"--heartbeat", "100"});
-    Instance* a = Enter("Bird1");
-    EXPECT_TRUE(Pump([&] {
-        wl_instance_set(a);
-        return wl_int(ATTR_WORLD_FLAG) == 1;
-    }, 3000));
-}
-
 TEST_F(WorldsimLibrary, DropsArriveWithTheirReasons) {
     StartSim({});
-    wl_event_set(EVENT_WORLD_DISCONNECT, on_disconnect);
+    wl_event_set(EVENT_WORLD_DISCONNECT, on<EVENT_WORLD_DISCONNECT>);
     Instance* a = Enter("Ejected");
     Instance* b = Enter("Closed");
     ASSERT_EQ(Post("/api/worlds/demo/drop", {{"session", Session(a)}, {"reason", 466}}), 200);
     ASSERT_TRUE(Pump([&] { return Count(a, EVENT_WORLD_DISCONNECT) == 1; }));
-    EXPECT_EQ(heard.back().session, REASON_EJECTED);
+    EXPECT_EQ(heard.back().number, REASON_EJECTED);
     EXPECT_TRUE(eventually([&] { return AvatarNamed("demo", "Ejected").is_null(); }));
 
     // A plain close is a lost link: the library reports 471 and comes back.
     int closed = Session(b);
     ASSERT_EQ(Post("/api/worlds/demo/drop", {{"session", closed}, {"reason", "close"}}), 200);
     ASSERT_TRUE(Pump([&] { return Count(b, EVENT_WORLD_DISCONNECT) == 1; }));
-    EXPECT_EQ(heard.back().session, REASON_CONNECTION_LOST);
+    EXPECT_EQ(heard.back().number, REASON_CONNECTION_LOST);
     EXPECT_TRUE(Pump([&] { return AvatarNamed("demo", "Closed")["session"] == closed; }, 8000));
 }
 
@@ -277,9 +237,7 @@ class WorldsimBuilds : public WorldsimLibrary, public ::testing::WithParamInterf
 TEST_P(WorldsimBuilds, EveryLoginVariantEntersTheWorld) {
     auto [universe_build, world_build] = GetParam();
     StartSim({"--universe-build", std::to_string(universe_build), "--world-build", std::to_string(world_build)});
-    Instance* a = Enter("Bird1");
-    wl_instance_set(a);
-    EXPECT_GT(SessionOf("demo", "Bird1"), 0);
+    Enter("Bird1");
     wl_int_set(ATTR_MY_Z, 777);
     EXPECT_EQ(wl_state_change(), 0);
     EXPECT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["z"] == 777; }));

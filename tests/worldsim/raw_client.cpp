@@ -59,6 +59,8 @@ Connection* raw_connect(int port) {
     return link;
 }
 
+RawLink raw_link(int port) { return RawLink(raw_connect(port), connection_close); }
+
 bool raw_read(Connection* link, bool universe, RawFrame* out, int timeout_ms) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
@@ -115,23 +117,14 @@ int raw_universe_login(Connection* link, int32_t owner, const char* password, co
         return -1;
     }
     RawFrame frame;
-    bool ticketed = false;
     while (raw_read(link, true, &frame, 5000)) {
         if (frame.type == MSG_UNIVERSE_KEY) start_ciphers(link, frame);
-        if (frame.type == MSG_UNIVERSE_PROPERTIES) {
-            RawReader reader(frame.body);
-            while (reader.Left() > 0) {
-                int tag = reader.Byte();
-                std::string text = reader.String();
-                if (tag == 6) ticketed = std::stoi(text) > 22;
-            }
-        }
         if (frame.type != MSG_LOGIN_REPLY) continue;
         if (frame.result != 0) return frame.result;
         RawReader reader(frame.body);
         out->session = reader.Word();
         reader.String();
-        out->ticket = ticketed ? reader.Long() : 0;
+        out->ticket = reader.Long();  // universes up to build 22 send none: read as 0
         return 0;
     }
     return -1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct RawSession {
 
 // A Connection to 127.0.0.1:port, or null.
 Connection* raw_connect(int port);
+// The same, closed when the owner goes.
+using RawLink = std::unique_ptr<Connection, void (*)(Connection*)>;
+RawLink raw_link(int port);
 // Waits up to timeout_ms for one whole frame and reads it.
 bool raw_read(Connection* link, bool universe, RawFrame* out, int timeout_ms);
 // Reads frames until one of `type` arrives (true) or time runs out.

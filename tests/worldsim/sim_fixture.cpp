@@ -7,6 +7,7 @@
 #include <thread>
 
 void SimFixture::TearDown() {
+    for (RawBot& bot : bots) raw_leave(&bot);
     if (sim.pid > 0) {
         int status = sim_process_stop(&sim, 5000);
         // A clean stop is part of every test: SIGTERM must end worldsim with 0.
@@ -65,6 +66,11 @@ bool SimFixture::SimRunning() {
     if (waitpid(sim.pid, &status, WNOHANG) == 0) return true;
     sim.pid = -1;
     return false;
+}
+
+RawBot* SimFixture::Bot(const char* name, uint32_t mask, const char* world) {
+    RawBot& bot = bots.emplace_back();
+    return raw_enter(sim.universe_port, world, name, mask, &bot) ? &bot : nullptr;
 }
 
 bool eventually(const std::function<bool()>& condition, int timeout_ms) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "tests/worldsim/raw_client.h"
 #include "tools/worldsim/launch.h"
 
 class SimFixture : public ::testing::Test {
@@ -31,8 +33,11 @@ protected:
     int SessionOf(const std::string& world, const std::string& name);
     // False once worldsim has ended (it is then reaped).
     bool SimRunning();
+    // A raw client inside `world`, left at TearDown; null when it could not enter.
+    RawBot* Bot(const char* name, uint32_t mask, const char* world = "demo");
 
     SimProcess sim;
+    std::deque<RawBot> bots;
 };
 
 // Tries `condition` every 20 ms for up to timeout_ms.

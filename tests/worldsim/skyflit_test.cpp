@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include "tests/worldsim/sim_fixture.h"
@@ -50,15 +50,6 @@ protected:
         SimFixture::TearDown();
     }
 
-    // SIGTERM and the exit status, waiting up to 10 s.
-    int Stop() {
-        kill(skyflit, SIGTERM);
-        int status = -1;
-        eventually([&] { return waitpid(skyflit, &status, WNOHANG) == skyflit; }, 10000);
-        skyflit = -1;
-        return status;
-    }
-
     int BirdsInWorld() {
         nlohmann::json avatars = Avatars("demo");
         int birds = 0;
@@ -68,9 +59,7 @@ protected:
 
     std::string Read(const char* name) {
         std::ifstream file(directory / name);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return {std::istreambuf_iterator<char>(file), {}};
     }
 
     fs::path directory;
@@ -118,7 +107,10 @@ TEST_F(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnTerm) {
     EXPECT_EQ(chat.back()["text"], "I am owned by citizen number 42.");
     EXPECT_EQ(chat.back()["from_name"], "Bird1");
 
-    int status = Stop();
+    kill(skyflit, SIGTERM);
+    int status = -1;
+    eventually([&] { return waitpid(skyflit, &status, WNOHANG) == skyflit; }, 10000);
+    skyflit = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string settings = Read("skyflit.ini");
     EXPECT_NE(settings.find("Citizen=42\n"), std::string::npos) << settings;

@@ -16,22 +16,18 @@ class WorldsimViewer : public SimFixture {
 protected:
     void SetUp() override {
         StartSim({"--world", "demo"});
-        ASSERT_TRUE(raw_enter(sim.universe_port, "demo", "Bird1", 0x07, &bird));
+        bird = Bot("Bird1", 0x07);
+        ASSERT_NE(bird, nullptr);
         ASSERT_GT(SessionOf("demo", "Bird1"), 0);
     }
 
-    void TearDown() override {
-        raw_leave(&bird);
-        SimFixture::TearDown();
-    }
-
-    RawBot bird;
+    RawBot* bird = nullptr;
 };
 
 TEST_F(WorldsimViewer, PictureFollowsMovesWithATrail) {
-    ASSERT_EQ(raw_send_state(bird.world, 1000, 5000, 0, 900), 0);
-    ASSERT_EQ(raw_send_state(bird.world, 1100, 5000, 200, 450), 0);
-    ASSERT_EQ(raw_send_state(bird.world, 1100, 5000, 200, 450), 0);  // no move: no trail point
+    ASSERT_EQ(raw_send_state(bird->world, 1000, 5000, 0, 900), 0);
+    ASSERT_EQ(raw_send_state(bird->world, 1100, 5000, 200, 450), 0);
+    ASSERT_EQ(raw_send_state(bird->world, 1100, 5000, 200, 450), 0);  // no move: no trail point
     ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["x"] == 1100; }));
     nlohmann::json avatar = AvatarNamed("demo", "Bird1");
     EXPECT_EQ(avatar["y"], 5000);
@@ -49,16 +45,15 @@ TEST_F(WorldsimViewer, PictureFollowsMovesWithATrail) {
 }
 
 TEST_F(WorldsimViewer, ChatBoxSpeaksAsTheVisitor) {
-    nlohmann::json reply;
-    ASSERT_EQ(Post("/api/worlds/DEMO/say", {{"text", "skyflit version"}}, &reply), 200);
+    ASSERT_EQ(Post("/api/worlds/DEMO/say", {{"text", "skyflit version"}}), 200);
     RawFrame chat;
-    ASSERT_TRUE(raw_read_type(bird.world, false, MSG_CHAT_0, &chat, 2000));
+    ASSERT_TRUE(raw_read_type(bird->world, false, MSG_CHAT_0, &chat, 2000));
     RawReader reader(chat.body);
     int visitor = Get("/api/worlds")[0]["visitor"];
     EXPECT_EQ(reader.Word(), visitor);
     EXPECT_EQ(reader.String(), "skyflit version");
 
-    ASSERT_EQ(raw_send_whisper(bird.world, visitor, "I am a bird."), 0);
+    ASSERT_EQ(raw_send_whisper(bird->world, visitor, "I am a bird."), 0);
     ASSERT_TRUE(eventually([&] { return Get("/api/worlds/demo/chat").size() == 2; }));
     nlohmann::json log = Get("/api/worlds/demo/chat");
     EXPECT_EQ(log[0]["kind"], "say");
