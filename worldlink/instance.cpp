@@ -67,6 +67,7 @@ int wl_term() {
     }
     if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
     library.world_address_cache = nullptr;
+    service_release();
     const int reason = net_stop();
     library.started = 0;
     return reason;

@@ -126,6 +126,8 @@ private:
 // places at the same address is never mistaken for the one being read.
 void link_close(Connection** link);
 int service_pass(int timeout_ms);
+// Frees what the service loop keeps between passes (at wl_term).
+void service_release();
 int universe_login(Instance* instance);
 void universe_link_lost(Instance* instance);
 int world_connect(Instance* instance);

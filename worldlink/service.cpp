@@ -193,6 +193,12 @@ int pass_run(Pass& pass, int timeout_ms) {
 
 }  // namespace
 
+void service_release() {
+    std::free(wait_links);
+    wait_links = nullptr;
+    wait_capacity = 0;
+}
+
 int service_pass(int timeout_ms) {
     if (!library.started || library.instance_count == 0) return 0;
     if (library.event_mask_dirty) {
