@@ -30,29 +30,18 @@ bool ParseFieldInteger(std::string_view text, int& value) {
     while (i < text.size() && IsBlank(text[i])) {
         ++i;
     }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::size_t digits = i;
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && IsDigit(text[i]); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > INT64_C(2147483648)) {
-            return false;
-        }
-    }
-    if (i == digits) {
+    const SignedDigits scan = ScanSignedDigits(text, i);
+    if (scan.digits == 0 || scan.magnitude > INT64_C(2147483648)) {
         return false;
     }
+    i = scan.end;
     while (i < text.size() && IsBlank(text[i])) {
         ++i;
     }
     if (i != text.size()) {
         return false;
     }
-    std::int64_t result = negative ? -magnitude : magnitude;
+    std::int64_t result = scan.negative ? -scan.magnitude : scan.magnitude;
     if (result > INT32_MAX) {
         return false;
     }

@@ -301,20 +301,8 @@ int DecimalValue(std::string_view text) {
     while (i < text.size() && IsSpace(text[i])) {
         ++i;
     }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && IsDigit(text[i]); ++i) {
-        if (value <= static_cast<long long>(INT_MAX) + 1) {
-            value = value * 10 + (text[i] - '0');
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
+    const SignedDigits scan = ScanSignedDigits(text, i);
+    const long long value = scan.negative ? -scan.magnitude : scan.magnitude;
     if (value > INT_MAX) {
         return INT_MAX;
     }
