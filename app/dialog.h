@@ -83,7 +83,7 @@ public:
 
     // Modal message box with an OK button. owned: the control window is its
     // owner; false before the window exists. Returns once dismissed.
-    virtual void MessageBox(const std::string& text, const std::string& caption,
+    virtual void ShowMessage(const std::string& text, const std::string& caption,
                             MessageIcon icon, bool owned) = 0;
 
     // Window timers: starting an id that runs restarts it with the new period.

@@ -18,7 +18,7 @@ std::string LengthMessage(int limit) {
 }
 
 void Refuse(DialogFrame& frame, int id, const std::string& message) {
-    frame.MessageBox(message, FRAMEWORK_CAPTION, MessageIcon::Warning, true);
+    frame.ShowMessage(message, FRAMEWORK_CAPTION, MessageIcon::Warning, true);
     frame.Focus(id);
 }
 

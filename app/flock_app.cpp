@@ -18,11 +18,11 @@ bool StartSockets() {
 
 int FlockApp::Run(DialogFrame& frame) {
     if (wl_init(LIBRARY_BUILD) != 0) {
-        frame.MessageBox("Unable to initialize world API.", MESSAGE_CAPTION, MessageIcon::Error, false);
+        frame.ShowMessage("Unable to initialize world API.", MESSAGE_CAPTION, MessageIcon::Error, false);
         return EXIT_START_FAILED;
     }
     if (!StartSockets()) {
-        frame.MessageBox("Can't initialize Winsock", MESSAGE_CAPTION, MessageIcon::Warning, false);
+        frame.ShowMessage("Can't initialize Winsock", MESSAGE_CAPTION, MessageIcon::Warning, false);
         return EXIT_START_FAILED;
     }
     FlockDialog dialog;

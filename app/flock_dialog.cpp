@@ -74,16 +74,16 @@ bool FlockDialog::Initialize(DialogFrame& window) {
 }
 
 void FlockDialog::LoadSettings() {
-    privilegePassword = ReadProfileString(settingsPath, MAIN_SECTION, "Password", "", PASSWORD_BUFFER);
-    centerText = ReadProfileString(settingsPath, MAIN_SECTION, "CenterCoords", "0n 0e 0a", CENTER_BUFFER);
-    worldName = ReadProfileString(settingsPath, MAIN_SECTION, "World", "", WORLD_BUFFER);
-    citizenNumber = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "Citizen", "", NUMBER_BUFFER));
-    avatarType = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "Avatar", "", NUMBER_BUFFER));
-    birdCount = DecimalValue(ReadProfileString(settingsPath, MAIN_SECTION, "BirdCount", "3", NUMBER_BUFFER));
+    privilegePassword = ReadSetting(settingsPath, MAIN_SECTION, "Password", "", PASSWORD_BUFFER);
+    centerText = ReadSetting(settingsPath, MAIN_SECTION, "CenterCoords", "0n 0e 0a", CENTER_BUFFER);
+    worldName = ReadSetting(settingsPath, MAIN_SECTION, "World", "", WORLD_BUFFER);
+    citizenNumber = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "Citizen", "", NUMBER_BUFFER));
+    avatarType = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "Avatar", "", NUMBER_BUFFER));
+    birdCount = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "BirdCount", "3", NUMBER_BUFFER));
     ShowFields(*frame, Fields());
-    universeHost = ReadProfileString(settingsPath, UNIVERSE_SECTION, "host", DEFAULT_HOST, HOST_BUFFER);
+    universeHost = ReadSetting(settingsPath, UNIVERSE_SECTION, "host", DEFAULT_HOST, HOST_BUFFER);
     universePort = DecimalValue(
-        ReadProfileString(settingsPath, UNIVERSE_SECTION, "port", std::to_string(DEFAULT_PORT), NUMBER_BUFFER));
+        ReadSetting(settingsPath, UNIVERSE_SECTION, "port", std::to_string(DEFAULT_PORT), NUMBER_BUFFER));
 }
 
 void FlockDialog::Teardown() {
@@ -96,12 +96,12 @@ void FlockDialog::Teardown() {
 }
 
 void FlockDialog::SaveSettings() {
-    WriteProfileString(settingsPath, MAIN_SECTION, "Citizen", std::to_string(citizenNumber));
-    WriteProfileString(settingsPath, MAIN_SECTION, "Avatar", std::to_string(avatarType));
-    WriteProfileString(settingsPath, MAIN_SECTION, "Password", privilegePassword);
-    WriteProfileString(settingsPath, MAIN_SECTION, "CenterCoords", centerText);
-    WriteProfileString(settingsPath, MAIN_SECTION, "World", worldName);
-    WriteProfileString(settingsPath, MAIN_SECTION, "BirdCount", std::to_string(birdCount));
+    WriteSetting(settingsPath, MAIN_SECTION, "Citizen", std::to_string(citizenNumber));
+    WriteSetting(settingsPath, MAIN_SECTION, "Avatar", std::to_string(avatarType));
+    WriteSetting(settingsPath, MAIN_SECTION, "Password", privilegePassword);
+    WriteSetting(settingsPath, MAIN_SECTION, "CenterCoords", centerText);
+    WriteSetting(settingsPath, MAIN_SECTION, "World", worldName);
+    WriteSetting(settingsPath, MAIN_SECTION, "BirdCount", std::to_string(birdCount));
 }
 
 void FlockDialog::OnCommand(int id) {
@@ -139,7 +139,7 @@ void FlockDialog::EnableAll(std::initializer_list<int> ids, bool enabled) {
 }
 
 void FlockDialog::Report(const std::string& text) {
-    frame->MessageBox(text, MESSAGE_CAPTION, MessageIcon::None, true);
+    frame->ShowMessage(text, MESSAGE_CAPTION, MessageIcon::None, true);
 }
 
 void FlockDialog::EndRun(const std::string& text) {

@@ -237,7 +237,7 @@ bool HasLineBreak(std::string_view text) {
 
 }  // namespace
 
-std::string ReadProfileString(const std::string& path, std::string_view section,
+std::string ReadSetting(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view fallback,
                               std::size_t bufferSize) {
     std::optional<FileText> file = LoadFile(path);
@@ -251,7 +251,7 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     return std::string(CutTo(fallback, bufferSize));
 }
 
-bool WriteProfileString(const std::string& path, std::string_view section,
+bool WriteSetting(const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value) {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
         return false;

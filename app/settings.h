@@ -12,7 +12,7 @@
 // counts the terminator of the fixed read buffer this mirrors); fallback,
 // cut the same way, when the file, the section or the key is missing. A key
 // present with an empty value reads as "".
-std::string ReadProfileString(const std::string& path, std::string_view section,
+std::string ReadSetting(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view fallback,
                               std::size_t bufferSize);
 
@@ -21,7 +21,7 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 // file (mode 0600: it holds a password). Every other byte stays as it was.
 // The file is replaced atomically, so a failed write leaves the old one
 // whole. Returns false on failure, or when a text holds a line break.
-bool WriteProfileString(const std::string& path, std::string_view section,
+bool WriteSetting(const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 
 // Decimal text to int as the settings conversion reads it: leading blanks, an

@@ -60,15 +60,15 @@ void key_setup_with_discard(benchmark::State& state) {
 // whose bytes are drained (and dropped) as they arrive.
 struct LoopbackLink {
     Connection* client = nullptr;
-    int listener = -1;
-    int server = -1;
+    SocketHandle listener = NO_SOCKET;
+    SocketHandle server = NO_SOCKET;
 
     bool open() {
         const uint32_t loopback = htonl(INADDR_LOOPBACK);
         uint16_t port = 0;
         if (tcp_listen(loopback, 0, &listener, &port) != 0) return false;
         if (connection_open(loopback, port, &client) != 0) return false;
-        pollfd watch{listener, POLLIN, 0};
+        pollfd watch{static_cast<int>(listener), POLLIN, 0};
         for (int tries = 0; tries < 100 && tcp_accept(listener, &server) == WIRE_NOT_YET; ++tries) poll(&watch, 1, 10);
         if (server < 0) return false;
         connection_start_ciphers(client, 0, 1234);

@@ -2,7 +2,6 @@
 // wl_destroy, wl_instance, wl_instance_set.
 #include "worldlink/library.h"
 
-#include <arpa/inet.h>
 
 #include <new>
 
@@ -68,7 +67,9 @@ int wl_term() {
     if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
     library.world_address_cache = nullptr;
     service_release();
-    const int reason = net_stop();
+    // Stop only a socket layer this library started: a second clean-up
+    // would take the sockets from under other users in the process.
+    const int reason = library.started ? net_stop() : 0;
     library.started = 0;
     return reason;
 }
@@ -89,7 +90,7 @@ int wl_create(const char* host, int port, Instance** out) {
         return REASON_OUT_OF_MEMORY;
     }
     instance->universe_address = address;
-    instance->universe_port = htons(static_cast<uint16_t>(port != 0 ? port : DEFAULT_UNIVERSE_PORT));
+    instance->universe_port = net_order16(static_cast<uint16_t>(port != 0 ? port : DEFAULT_UNIVERSE_PORT));
     const int opened = connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
     if (opened != 0) {
         instance->universe_link = nullptr;

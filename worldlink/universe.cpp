@@ -2,7 +2,6 @@
 // inbound type. Inbound frame: result (1 byte), type (1 byte), fields.
 #include "worldlink/library.h"
 
-#include <arpa/inet.h>
 
 #include <cctype>
 #include <cstring>
@@ -79,8 +78,8 @@ bool on_world_address(Inbound& in) {
         uint16_t build = 0;
         if (msg_unpack(in.link, {unpack_long(&address), unpack_word(&port), unpack_word(&build), unpack_stop()}) != 0)
             return false;
-        instance->world_address = htonl(static_cast<uint32_t>(address));
-        instance->world_port = htons(port);
+        instance->world_address = net_order32(static_cast<uint32_t>(address));
+        instance->world_port = net_order16(port);
         instance->world_build = build;
         // Names beyond 8 characters cannot be entered; cutting them to fit
         // the key would file them under another world's name.
@@ -125,7 +124,7 @@ bool on_redirect(Inbound& in) {
     if (msg_unpack(in.link, {unpack_address(&address), unpack_word(&port), unpack_end()}) != 0) return false;
     link_close(&instance->universe_link);
     instance->universe_address = address;
-    instance->universe_port = htons(port);
+    instance->universe_port = net_order16(port);
     int reason = connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
     if (reason != 0) instance->universe_link = nullptr;
     if (reason == 0) reason = universe_login(instance);

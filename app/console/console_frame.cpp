@@ -187,7 +187,7 @@ bool ConsoleFrame::IsEnabled(int id) const {
     return it != enabled.end() && it->second;
 }
 
-void ConsoleFrame::MessageBox(const std::string& text, const std::string&, MessageIcon, bool) {
+void ConsoleFrame::ShowMessage(const std::string& text, const std::string&, MessageIcon, bool) {
     std::fprintf(stderr, "Skyflit: %s\n", text.c_str());
     std::fflush(stderr);
 }

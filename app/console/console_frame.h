@@ -20,7 +20,7 @@ public:
     std::string Text(int id) const override;
     void Enable(int id, bool enabled) override;
     bool IsEnabled(int id) const override;
-    void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                     bool owned) override;
     void StartTimer(int id, int periodMs) override;
     void StopTimer(int id) override;

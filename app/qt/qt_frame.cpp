@@ -100,7 +100,7 @@ public:
         }
     }
 
-    void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon, bool owned) override {
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon, bool owned) override {
         QWidget* owner = owned ? window.get() : nullptr;
         QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                         QMessageBox::Ok, owner);

@@ -56,7 +56,7 @@ public:
         return it != enabled.end() && it->second;
     }
     void Focus(int id) override { focused = id; }
-    void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon,
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                     bool owned) override {
         messages.push_back({text, caption, icon, owned});
     }

@@ -36,7 +36,7 @@ protected:
     }
     std::string Read(const char* section, const char* key, const char* fallback = "?",
                      std::size_t size = 200) {
-        return ReadProfileString(path, section, key, fallback, size);
+        return ReadSetting(path, section, key, fallback, size);
     }
     std::size_t EntriesInDirectory() {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
@@ -97,7 +97,7 @@ TEST_F(SettingsFile, ReplacingAKeyKeepsEveryOtherByte) {
         "Avatar=3\r\n"
         "[Extra]\r\nk=v";
     Put(before);
-    ASSERT_TRUE(WriteProfileString(path, "Main", "World", "newsky"));
+    ASSERT_TRUE(WriteSetting(path, "Main", "World", "newsky"));
     std::string expected = before;
     expected.replace(expected.find("  world = old "), 14, "World=newsky");
     EXPECT_EQ(Bytes(), expected);
@@ -105,26 +105,26 @@ TEST_F(SettingsFile, ReplacingAKeyKeepsEveryOtherByte) {
 
 TEST_F(SettingsFile, NewKeysGoAfterTheSectionsLastEntryNewSectionsAtTheEnd) {
     Put("[Main]\nCitizen=1\n\n; about extra\n[Extra]\nk=v");
-    ASSERT_TRUE(WriteProfileString(path, "main", "Avatar", "7"));
+    ASSERT_TRUE(WriteSetting(path, "main", "Avatar", "7"));
     EXPECT_EQ(Bytes(), "[Main]\nCitizen=1\nAvatar=7\n\n; about extra\n[Extra]\nk=v");
-    ASSERT_TRUE(WriteProfileString(path, "Other", "x", "1 2"));
+    ASSERT_TRUE(WriteSetting(path, "Other", "x", "1 2"));
     EXPECT_EQ(Bytes(), "[Main]\nCitizen=1\nAvatar=7\n\n; about extra\n[Extra]\nk=v\n[Other]\nx=1 2\n");
     EXPECT_EQ(Read("Other", "X"), "1 2");
 
     Put("[Main]\r\n[Next]\r\n");
-    ASSERT_TRUE(WriteProfileString(path, "Main", "World", "w"));
+    ASSERT_TRUE(WriteSetting(path, "Main", "World", "w"));
     EXPECT_EQ(Bytes(), "[Main]\r\nWorld=w\r\n[Next]\r\n");
 }
 
 TEST_F(SettingsFile, ANewFileIsPrivateAnExistingOneKeepsItsMode) {
-    ASSERT_TRUE(WriteProfileString(path, "Main", "Password", "secret"));
+    ASSERT_TRUE(WriteSetting(path, "Main", "Password", "secret"));
     EXPECT_EQ(Bytes(), "[Main]\nPassword=secret\n");
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-    ASSERT_TRUE(WriteProfileString(path, "Main", "Password", "other"));
+    ASSERT_TRUE(WriteSetting(path, "Main", "Password", "other"));
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
     EXPECT_EQ(EntriesInDirectory(), 1u);
@@ -140,7 +140,7 @@ TEST_F(SettingsFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{64, 64};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(WriteProfileString(path, "Main", "World", "sky") ? 0 : 3);
+        _exit(WriteSetting(path, "Main", "World", "sky") ? 0 : 3);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -152,12 +152,12 @@ TEST_F(SettingsFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
 
 TEST_F(SettingsFile, RefusedWritesChangeNothing) {
     Put("[Main]\nWorld=a\n");
-    EXPECT_FALSE(WriteProfileString(path, "Main", "World", "a\nCitizen=5"));
-    EXPECT_FALSE(WriteProfileString(directory, "Main", "World", "b"));
+    EXPECT_FALSE(WriteSetting(path, "Main", "World", "a\nCitizen=5"));
+    EXPECT_FALSE(WriteSetting(directory, "Main", "World", "b"));
     EXPECT_EQ(Bytes(), "[Main]\nWorld=a\n");
     if (geteuid() != 0) {
         ASSERT_EQ(chmod(directory.c_str(), 0500), 0);
-        EXPECT_FALSE(WriteProfileString(path, "Main", "World", "b"));
+        EXPECT_FALSE(WriteSetting(path, "Main", "World", "b"));
         EXPECT_EQ(Bytes(), "[Main]\nWorld=a\n");
     }
 }

@@ -76,7 +76,7 @@ TEST_F(InstancesTest, AFailedCreateLeavesNothingBehind) {
     Instance* out = nullptr;
     EXPECT_EQ(wl_create(ScriptedPeer::host, 70000, &out), REASON_UNABLE_TO_CONNECT);
     EXPECT_EQ(wl_create(ScriptedPeer::host, -1, &out), REASON_UNABLE_TO_CONNECT);
-    int listener = -1;
+    SocketHandle listener = NO_SOCKET;
     uint16_t refusing = 0;
     ASSERT_EQ(tcp_listen(universe.address_network(), 0, &listener, &refusing), 0);
     ::close(listener);

@@ -213,7 +213,7 @@ TEST_F(QtWindowTest, QuitWaitsForTheHandlerThatPostedIt) {
     MessageBoxWatcher watcher;
     handler.onCommand = [](DialogFrame& frame, int) {
         frame.PostQuit();
-        frame.MessageBox("Unable to login Bird1 (invalid password).", "Skyflit", MessageIcon::None, true);
+        frame.ShowMessage("Unable to login Bird1 (invalid password).", "Skyflit", MessageIcon::None, true);
     };
     int status = Run([](DialogFrame&, ControlWindow& window) {
         QTest::mouseClick(window.Control(ID_LOGIN), Qt::LeftButton);
@@ -229,7 +229,7 @@ TEST_F(QtWindowTest, TerminateSignalClosesEvenOverAMessageBox) {
     sigaction(SIGTERM, nullptr, &before);
     handler.onCommand = [this](DialogFrame& frame, int) {
         QTimer::singleShot(20, [] { std::raise(SIGTERM); });
-        frame.MessageBox("You must enter in a world name.", "Skyflit", MessageIcon::None, true);
+        frame.ShowMessage("You must enter in a world name.", "Skyflit", MessageIcon::None, true);
         handler.events.push_back("box dismissed");
     };
     int status = Run([](DialogFrame&, ControlWindow& window) {
@@ -245,10 +245,10 @@ TEST_F(QtWindowTest, TerminateSignalClosesEvenOverAMessageBox) {
 
 TEST_F(QtWindowTest, MessageBoxesCarryCaptionIconAndOwner) {
     MessageBoxWatcher watcher;
-    frame.MessageBox("Unable to initialize world API.", "Skyflit", MessageIcon::Error, false);
+    frame.ShowMessage("Unable to initialize world API.", "Skyflit", MessageIcon::Error, false);
     Run([](DialogFrame& frame, ControlWindow& window) {
-        frame.MessageBox("Please enter an integer.", "Skyflit", MessageIcon::Warning, true);
-        frame.MessageBox("<b>World</b> & more", "Skyflit", MessageIcon::None, true);
+        frame.ShowMessage("Please enter an integer.", "Skyflit", MessageIcon::Warning, true);
+        frame.ShowMessage("<b>World</b> & more", "Skyflit", MessageIcon::None, true);
         window.reject();
     });
     ASSERT_EQ(watcher.seen.size(), 3u);

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
+#include "worldlink/wire/platform.h"
 
 #include <chrono>
 
@@ -13,13 +10,13 @@ using Lock = std::unique_lock<std::recursive_mutex>;
 
 ScriptedPeer::ScriptedPeer(PeerRole peer_role) : role(peer_role) {
     uint16_t bound = 0;
-    const int reason = tcp_listen(htonl(INADDR_LOOPBACK), 0, &listener, &bound);
+    const int reason = tcp_listen(net_order32(LOOPBACK_ADDRESS), 0, &listener, &bound);
     if (reason != 0) {
         ADD_FAILURE() << "the scripted peer cannot listen: " << reason;
-        listener = -1;
+        listener = NO_SOCKET;
         return;
     }
-    listen_port = ntohs(bound);
+    listen_port = net_order16(bound);
     worker = std::thread([this] { serve(); });
 }
 
@@ -27,15 +24,15 @@ ScriptedPeer::~ScriptedPeer() {
     stopping = true;
     if (worker.joinable()) worker.join();
     for (auto& link : links) connection_close(link.connection);
-    if (listener >= 0) ::close(listener);
+    if (listener != NO_SOCKET) socket_close(listener);
 }
 
-uint32_t ScriptedPeer::address_network() const { return htonl(INADDR_LOOPBACK); }
+uint32_t ScriptedPeer::address_network() const { return net_order32(LOOPBACK_ADDRESS); }
 
-uint16_t ScriptedPeer::port_network() const { return htons(listen_port); }
+uint16_t ScriptedPeer::port_network() const { return net_order16(listen_port); }
 
 void ScriptedPeer::serve() {
-    std::vector<pollfd> watched;
+    std::vector<SocketHandle> watched;
     while (!stopping) {
         watched.clear();
         {
@@ -43,17 +40,17 @@ void ScriptedPeer::serve() {
             accept_pending();
             for (int k = 0; k < static_cast<int>(links.size()); ++k)
                 if (!links[k].closed) receive(k);
-            watched.push_back({listener, POLLIN, 0});
+            watched.push_back(listener);
             for (const auto& link : links)
-                if (!link.closed) watched.push_back({connection_handle(link.connection), POLLIN, 0});
+                if (!link.closed) watched.push_back(connection_handle(link.connection));
         }
-        ::poll(watched.data(), watched.size(), 2);
+        socket_wait(watched.data(), static_cast<int>(watched.size()), 2);
     }
 }
 
 void ScriptedPeer::accept_pending() {
     for (int guard = 0; guard < 16; ++guard) {
-        int handle = -1;
+        SocketHandle handle = NO_SOCKET;
         if (tcp_accept(listener, &handle) != 0) return;
         Connection* connection = nullptr;
         if (connection_adopt(handle, &connection) != 0) continue;

@@ -163,7 +163,7 @@ private:
     bool sealed_type(int type) const;
 
     PeerRole role;
-    int listener = -1;
+    SocketHandle listener = NO_SOCKET;
     uint16_t listen_port = 0;
     std::recursive_mutex mutex;
     std::condition_variable_any changed;

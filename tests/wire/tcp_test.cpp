@@ -15,13 +15,13 @@ using wiretest::Bytes;
 const uint32_t LOOPBACK = htonl(INADDR_LOOPBACK);
 
 bool readable(const TcpLink* link, int timeout_ms) {
-    pollfd watch{link->handle, POLLIN, 0};
+    pollfd watch{static_cast<int>(link->handle), POLLIN, 0};
     return poll(&watch, 1, timeout_ms) > 0;
 }
 
 // A client link and the server side of the same loopback connection.
 struct TcpLoopback : ::testing::Test {
-    int listener = -1;
+    SocketHandle listener = NO_SOCKET;
     uint16_t port = 0;
     TcpLink* client = nullptr;
     TcpLink* server = nullptr;
@@ -43,8 +43,8 @@ struct TcpLoopback : ::testing::Test {
     // Connects a new client; returns the adopted server end.
     TcpLink* connect_one(TcpLink** out_client) const {
         if (tcp_create(LOOPBACK, port, out_client) != 0) return nullptr;
-        int accepted = -1;
-        pollfd watch{listener, POLLIN, 0};
+        SocketHandle accepted = NO_SOCKET;
+        pollfd watch{static_cast<int>(listener), POLLIN, 0};
         for (int tries = 0; tries < 100 && tcp_accept(listener, &accepted) == WIRE_NOT_YET; ++tries) poll(&watch, 1, 20);
         TcpLink* link = nullptr;
         return tcp_adopt(accepted, &link) == 0 ? link : nullptr;
@@ -127,7 +127,7 @@ TEST_F(TcpLoopback, DescriptorsAboveSelectLimitWork) {
 }
 
 TEST(TcpConnect, OpenedConnectionsDoNotBlockAndRefusedOnesLeaveNothing) {
-    int listener = -1;
+    SocketHandle listener = NO_SOCKET;
     uint16_t port = 0;
     ASSERT_EQ(tcp_listen(LOOPBACK, 0, &listener, &port), 0);
     Connection* connection = nullptr;

@@ -19,7 +19,7 @@ int remaining_ms(Clock::time_point deadline) {
 }
 
 void wait_readable(Connection* link, int ms) {
-    pollfd watch{connection_handle(link), POLLIN, 0};
+    pollfd watch{static_cast<int>(connection_handle(link)), POLLIN, 0};
     poll(&watch, 1, ms);
 }
 

@@ -34,9 +34,9 @@ void shut_when_drained(SimServer* server, SimClient* client) {
     watch_output(server, client, false);
 }
 
-void accept_all(SimServer* server, int listener, const std::string& world) {
+void accept_all(SimServer* server, SocketHandle listener, const std::string& world) {
     for (;;) {
-        int handle = -1;
+        SocketHandle handle = NO_SOCKET;
         if (tcp_accept(listener, &handle) != 0) return;
         Connection* link = nullptr;
         if (connection_adopt(handle, &link) != 0) continue;  // the socket is closed with it

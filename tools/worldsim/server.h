@@ -9,6 +9,8 @@
 // 3. Times are clock_raw() milliseconds compared with tick_elapsed.
 #pragma once
 
+#include "worldlink/wire/wire.h"
+
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -72,7 +74,7 @@ struct SimClient {
 
 struct SimWorld {
     std::string name;  // lower case
-    int listener;
+    SocketHandle listener;
     uint16_t port;     // host order
     uint32_t visitor;  // the visitor's session
     std::map<uint32_t, SimAvatar> avatars;     // by session, the visitor included
@@ -85,7 +87,7 @@ struct SimServer {
     SimShared* shared;
     int epoll;
     uint32_t address;  // network order
-    int universe_listener;
+    SocketHandle universe_listener;
     uint16_t universe_port;  // host order
     uint64_t next_id;
     uint32_t next_session;

@@ -1,23 +1,15 @@
-#include "worldlink/wire/wire.h"
-
-#include <chrono>
+#include "worldlink/wire/platform.h"
 
 namespace {
 
-uint32_t steady_milliseconds() {
-    const auto since = std::chrono::steady_clock::now().time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    return static_cast<uint32_t>(ms);
-}
-
-uint32_t (*clock_source)() = steady_milliseconds;
+uint32_t (*clock_source)() = system_milliseconds;
 uint32_t tick_base = 0;
 
 }  // namespace
 
 uint32_t clock_raw() { return clock_source(); }
 
-void clock_replace(uint32_t (*source)()) { clock_source = source ? source : steady_milliseconds; }
+void clock_replace(uint32_t (*source)()) { clock_source = source ? source : system_milliseconds; }
 
 void tick_start() { tick_base = clock_raw(); }
 

@@ -71,7 +71,7 @@ int connection_open(uint32_t address, uint16_t port, Connection** out) {
     return 0;
 }
 
-int connection_adopt(int handle, Connection** out) {
+int connection_adopt(SocketHandle handle, Connection** out) {
     if (!out) return WIRE_NULL_POINTER;
     *out = nullptr;
     TcpLink* link = nullptr;
@@ -99,8 +99,8 @@ uint32_t connection_last_send(const Connection* connection) { return connection 
 
 bool connection_has_cipher(const Connection* connection) { return connection && connection->send_cipher; }
 
-int connection_handle(const Connection* connection) {
-    return connection && connection->link ? connection->link->handle : -1;
+SocketHandle connection_handle(const Connection* connection) {
+    return connection && connection->link ? connection->link->handle : NO_SOCKET;
 }
 
 void connection_record(Connection* connection, int reason) {

@@ -14,6 +14,7 @@
 // 5. Single-threaded: nothing here takes a lock.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -59,19 +60,39 @@ enum : int {
 
 // Windows socket error numbers that the layer itself tests for.
 enum : int {
+    WSA_INTERRUPTED = 10004,
     WSA_WOULD_BLOCK = 10035,
+    WSA_CONNECTION_ABORTED = 10053,
     WSA_NOT_CONNECTED = 10057,
     WSA_HOST_NOT_FOUND = 11001,
 };
 
-// The Windows socket number for a POSIX errno (or a resolver error when
-// `resolver` is true); unknown values map to a number at 10000 and up.
+// POSIX builds: the Windows socket number for an errno (or a resolver error
+// when `resolver` is true); unknown values map to a number at 10000 and up.
 int socket_error_number(int error, bool resolver = false);
+
+// ---------------------------------------------------------------- byte order
+
+// Host order to network order and back (the same swap both ways).
+constexpr uint16_t net_order16(uint16_t value) {
+    return std::endian::native == std::endian::big ? value : static_cast<uint16_t>(value << 8 | value >> 8);
+}
+constexpr uint32_t net_order32(uint32_t value) {
+    if constexpr (std::endian::native == std::endian::big) return value;
+    return value << 24 | (value & 0xFF00u) << 8 | (value >> 8 & 0xFF00u) | value >> 24;
+}
 
 // ---------------------------------------------------------------- transport
 
+// 127.0.0.1 in host order.
+inline constexpr uint32_t LOOPBACK_ADDRESS = 0x7F000001;
+
+// A socket: a descriptor on POSIX, a SOCKET on Windows; both fit.
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle NO_SOCKET = -1;
+
 struct TcpLink {
-    int handle;             // the socket
+    SocketHandle handle;
     uint32_t address;       // peer IPv4, network order
     uint16_t port;          // peer port, network order
     uint32_t last_send_at;  // tick of creation, then of the last whole send
@@ -83,7 +104,7 @@ int resolve_host(const char* name, uint32_t* address);
 int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
 // Wraps a socket that a listener accepted; the link takes ownership (on
 // failure the socket is closed).
-int tcp_adopt(int handle, TcpLink** out);
+int tcp_adopt(SocketHandle handle, TcpLink** out);
 int tcp_destroy(TcpLink* link);
 int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received);
 // Sends the block in one call. With `taken` null a partial send is 415; with
@@ -94,9 +115,9 @@ int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken = nullpt
 TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms);
 // A non-blocking listening socket on address:port (port 0 picks one);
 // the bound port is stored in network order.
-int tcp_listen(uint32_t address, uint16_t port, int* handle, uint16_t* bound_port);
+int tcp_listen(uint32_t address, uint16_t port, SocketHandle* handle, uint16_t* bound_port);
 // Accepts one pending connection: 0 and the new handle, or 401 when none.
-int tcp_accept(int listener, int* handle);
+int tcp_accept(SocketHandle listener, SocketHandle* handle);
 
 // ---------------------------------------------------------------- cipher
 
@@ -142,7 +163,7 @@ struct Connection {
 
 int connection_open(uint32_t address, uint16_t port, Connection** out);
 // A Connection over an accepted socket (server side).
-int connection_adopt(int handle, Connection** out);
+int connection_adopt(SocketHandle handle, Connection** out);
 void connection_close(Connection* connection);
 int connection_reason(const Connection* connection);
 uint32_t connection_last_send(const Connection* connection);
@@ -157,7 +178,7 @@ void connection_start_ciphers(Connection* connection, int receive_discard, int s
 // state, undoing the seal of a login sent before the key message.
 void connection_unseal(Connection* connection);
 // The socket, for servers that multiplex with their own poll loop.
-int connection_handle(const Connection* connection);
+SocketHandle connection_handle(const Connection* connection);
 // The codec's byte access. read_byte takes the next byte of the current
 // frame (deciphered once the link has ciphers) and yields 0 once a reason is
 // recorded; put_byte appends to the send buffer. Both record their failures.

@@ -1,0 +1,42 @@
+// What each operating system provides to the wire layer: the socket calls of
+// the TCP transport and the millisecond clock. platform_posix.cpp and
+// platform_windows.cpp each implement all of it; nothing above this header
+// knows which one it runs on.
+//
+// Failures are reported in the Windows socket numbering (10000 and up):
+// socket_last_error() gives the number of the calling thread's last failed
+// call here.
+#pragma once
+
+#include "worldlink/wire/wire.h"
+
+// The operating system's own millisecond count (wraps at 32 bits).
+uint32_t system_milliseconds();
+
+int socket_last_error();
+// A TCP socket that child processes do not inherit, or NO_SOCKET.
+SocketHandle socket_open();
+// 0, or the error number.
+int socket_close(SocketHandle handle);
+bool socket_set_nonblocking(SocketHandle handle);
+// Small frames leave one at a time: waiting to coalesce them only adds delay.
+void socket_no_delay(SocketHandle handle);
+// Blocking connect to an IPv4 address and port in network order; 0 or -1.
+int socket_connect(SocketHandle handle, uint32_t address, uint16_t port);
+// Binds, listens and reports the bound port (network order); 0 or -1.
+int socket_listen(SocketHandle handle, uint32_t address, uint16_t port, uint16_t* bound_port);
+// An accepted socket (not inherited by children), or NO_SOCKET.
+SocketHandle socket_accept(SocketHandle listener);
+// The peer's IPv4 address and port in network order; false when unknown.
+bool socket_peer(SocketHandle handle, uint32_t* address, uint16_t* port);
+// Bytes moved, or -1. A send to a closed peer fails with an error, never
+// with a signal.
+int socket_send(SocketHandle handle, const uint8_t* bytes, int count);
+int socket_receive(SocketHandle handle, uint8_t* destination, int count);
+// Waits up to timeout_ms (negative: for ever) until one of the sockets is
+// readable, closed or failed. Returns the index of the first such socket in
+// array order, or -1 on timeout or failure.
+int socket_wait(const SocketHandle* handles, int count, int timeout_ms);
+// Dotted text or a host name to an IPv4 address in network order; 0 or the
+// error number.
+int socket_resolve(const char* name, uint32_t* address);

@@ -1,0 +1,145 @@
+// The wire layer's platform calls on Winsock 2. Winsock already numbers its
+// errors the way the layer reports them, so they pass through unchanged.
+#include "worldlink/wire/platform.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+SocketHandle ours(SOCKET socket) { return socket == INVALID_SOCKET ? NO_SOCKET : static_cast<SocketHandle>(socket); }
+
+// Sockets are kernel handles: keep them out of child processes.
+SocketHandle not_inherited(SOCKET socket) {
+    if (socket != INVALID_SOCKET) SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    return ours(socket);
+}
+
+sockaddr_in ipv4(uint32_t address, uint16_t port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = port;
+    peer.sin_addr.s_addr = address;
+    return peer;
+}
+
+}  // namespace
+
+uint32_t system_milliseconds() { return GetTickCount(); }
+
+// WSAPoll is a Winsock 2 call, so 2.2 is asked for.
+int net_start() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return WIRE_NETWORK_START;
+    if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+        WSACleanup();
+        return WIRE_NETWORK_START;
+    }
+    return 0;
+}
+
+int net_stop() { return WSACleanup() == 0 ? 0 : WSAGetLastError(); }
+
+int socket_last_error() { return WSAGetLastError(); }
+
+SocketHandle socket_open() { return not_inherited(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
+
+int socket_close(SocketHandle handle) { return closesocket(native(handle)) == 0 ? 0 : WSAGetLastError(); }
+
+bool socket_set_nonblocking(SocketHandle handle) {
+    u_long on = 1;
+    return ioctlsocket(native(handle), FIONBIO, &on) == 0;
+}
+
+void socket_no_delay(SocketHandle handle) {
+    const BOOL on = TRUE;
+    setsockopt(native(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+int socket_connect(SocketHandle handle, uint32_t address, uint16_t port) {
+    const sockaddr_in peer = ipv4(address, port);
+    return connect(native(handle), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : -1;
+}
+
+// No SO_REUSEADDR: on Windows it lets another socket take over a bound port.
+int socket_listen(SocketHandle handle, uint32_t address, uint16_t port, uint16_t* bound_port) {
+    sockaddr_in local = ipv4(address, port);
+    int size = sizeof local;
+    if (bind(native(handle), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        listen(native(handle), SOMAXCONN) != 0 ||
+        getsockname(native(handle), reinterpret_cast<sockaddr*>(&local), &size) != 0)
+        return -1;
+    if (bound_port) *bound_port = local.sin_port;
+    return 0;
+}
+
+SocketHandle socket_accept(SocketHandle listener) {
+    return not_inherited(accept(native(listener), nullptr, nullptr));
+}
+
+bool socket_peer(SocketHandle handle, uint32_t* address, uint16_t* port) {
+    sockaddr_in peer{};
+    int size = sizeof peer;
+    if (getpeername(native(handle), reinterpret_cast<sockaddr*>(&peer), &size) != 0 || peer.sin_family != AF_INET)
+        return false;
+    *address = peer.sin_addr.s_addr;
+    *port = peer.sin_port;
+    return true;
+}
+
+int socket_send(SocketHandle handle, const uint8_t* bytes, int count) {
+    return send(native(handle), reinterpret_cast<const char*>(bytes), count, 0);
+}
+
+int socket_receive(SocketHandle handle, uint8_t* destination, int count) {
+    return recv(native(handle), reinterpret_cast<char*>(destination), count, 0);
+}
+
+// WSAPoll, unlike select, has no 64-socket limit.
+int socket_wait(const SocketHandle* handles, int count, int timeout_ms) {
+    constexpr int LOCAL_SLOTS = 64;
+    WSAPOLLFD local[LOCAL_SLOTS];
+    WSAPOLLFD* watch = local;
+    if (count > LOCAL_SLOTS) {
+        watch = static_cast<WSAPOLLFD*>(std::malloc(sizeof(WSAPOLLFD) * static_cast<size_t>(count)));
+        if (!watch) return -1;
+    }
+    for (int k = 0; k < count; ++k) watch[k] = WSAPOLLFD{native(handles[k]), POLLRDNORM, 0};
+    int ready = -1;
+    if (WSAPoll(watch, static_cast<ULONG>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
+        // A closed or failed socket counts as readable: the next receive
+        // reports it.
+        for (int k = 0; k < count && ready < 0; ++k)
+            if (watch[k].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) ready = k;
+    }
+    if (watch != local) std::free(watch);
+    return ready;
+}
+
+int socket_resolve(const char* name, uint32_t* address) {
+    const unsigned long dotted = inet_addr(name);
+    if (dotted != INADDR_NONE) {
+        *address = static_cast<uint32_t>(dotted);
+        return 0;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int status = getaddrinfo(name, nullptr, &hints, &found); status != 0) return status;
+    int reason = WSA_HOST_NOT_FOUND;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET) {
+            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
+            reason = 0;
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return reason;
+}
