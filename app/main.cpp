@@ -9,6 +9,9 @@
 #ifdef SKYFLIT_HAVE_QT
 #include "app/qt/qt_frame.h"
 #endif
+#ifdef SKYFLIT_HAVE_WIN32
+#include "app/win32/win32_frame.h"
+#endif
 
 namespace {
 
@@ -50,7 +53,10 @@ int main(int argc, char** argv) {
         ConsoleFrame frame;
         return app.Run(frame);
     }
-#ifdef SKYFLIT_HAVE_QT
+#if defined(SKYFLIT_HAVE_WIN32)
+    auto frame = MakeWin32Frame();
+    return app.Run(*frame);
+#elif defined(SKYFLIT_HAVE_QT)
     if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "skyflit: no display found; run 'skyflit --headless' to fly the flock "
