@@ -174,6 +174,11 @@ bool ReplaceFileContent(const std::string& path, const std::string& bytes, const
     if (!target || target->empty()) {
         return false;
     }
+    // Windows refuses to move a file over a read-only one; said here, so
+    // that every implementation of the call (wine's too) keeps it.
+    if (previous.exists && (previous.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
     DWORD attributes = previous.exists ? (previous.attributes & KEPT_ATTRIBUTES) : 0;
     if (attributes == 0) {
         attributes = FILE_ATTRIBUTE_NORMAL;
