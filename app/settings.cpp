@@ -1,18 +1,15 @@
 #include "app/settings.h"
 
 #include "app/ascii.h"
-#include <cerrno>
+#include "app/platform.h"
+
 #include <climits>
-#include <cstdlib>
-#include <fcntl.h>
+#include <initializer_list>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr mode_t NEW_FILE_MODE = 0600;
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
 struct Line {
@@ -22,7 +19,7 @@ struct Line {
 
 struct FileText {
     std::vector<Line> lines;
-    mode_t mode = NEW_FILE_MODE;
+    FileContent stored;  // what a rewrite keeps of the file (its bytes are in lines)
 };
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -79,55 +76,28 @@ ParsedLine ParseLine(std::string_view text, bool first) {
     return parsed;
 }
 
-// The file's bytes and mode; "" and NEW_FILE_MODE when it does not exist,
-// nullopt when it exists but cannot be read.
-std::optional<std::string> ReadBytes(const std::string& path, mode_t& mode) {
-    mode = NEW_FILE_MODE;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
-    }
-    struct stat info {};
-    std::optional<std::string> bytes;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        mode = info.st_mode & 07777;
-        bytes.emplace();
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(fd, buffer, sizeof buffer)) != 0) {
-            if (got < 0 && errno != EINTR) {
-                bytes.reset();
-                break;
-            }
-            if (got > 0) {
-                bytes->append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-    }
-    close(fd);
-    return bytes;
-}
-
 std::optional<FileText> LoadFile(const std::string& path) {
-    FileText file;
-    std::optional<std::string> bytes = ReadBytes(path, file.mode);
-    if (!bytes) {
+    std::optional<FileContent> stored = ReadFileContent(path);
+    if (!stored) {
         return std::nullopt;
     }
+    const std::string bytes = std::move(stored->bytes);
+    FileText file;
+    file.stored = std::move(*stored);
     std::size_t start = 0;
-    while (start < bytes->size()) {
-        std::size_t newline = bytes->find('\n', start);
+    while (start < bytes.size()) {
+        std::size_t newline = bytes.find('\n', start);
         Line line;
         if (newline == std::string::npos) {
-            line.text = bytes->substr(start);
-            start = bytes->size();
+            line.text = bytes.substr(start);
+            start = bytes.size();
         } else {
             std::size_t end = newline;
-            if (end > start && (*bytes)[end - 1] == '\r') {
+            if (end > start && bytes[end - 1] == '\r') {
                 --end;
             }
-            line.text = bytes->substr(start, end - start);
-            line.ending = bytes->substr(end, newline + 1 - end);
+            line.text = bytes.substr(start, end - start);
+            line.ending = bytes.substr(end, newline + 1 - end);
             start = newline + 1;
         }
         file.lines.push_back(std::move(line));
@@ -170,65 +140,31 @@ std::string_view CutTo(std::string_view text, std::size_t bufferSize) {
     return bufferSize == 0 ? std::string_view() : text.substr(0, bufferSize - 1);
 }
 
-// The line ending new lines get: the file's first one, LF for a new file.
+// The line ending new lines get: the file's first one; the platform's
+// (CRLF on Windows, LF on POSIX) for a new file or one without any.
 std::string NewLineOf(const FileText& file) {
     for (const Line& line : file.lines) {
         if (!line.ending.empty()) {
             return line.ending;
         }
     }
-    return "\n";
+    return std::string(NativeLineEnding());
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
+// The pieces one after the other. (Built by appending into a reserved
+// string: chains of operator+ on temporaries make g++ 12 warn falsely about
+// overlapping copies in optimised builds.)
+std::string Joined(std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) {
+        size += piece.size();
     }
-    return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
+    std::string text;
+    text.reserve(size);
+    for (std::string_view piece : pieces) {
+        text.append(piece);
     }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Writes bytes beside target, flushes them to disk and renames them over it,
-// so the target is either the old file or the new one, never a part.
-bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
-    std::string target = path;
-    if (char* resolved = realpath(path.c_str(), nullptr)) {
-        target = resolved;  // write through a symbolic link, not over it
-        std::free(resolved);
-    }
-    std::string temporary = target + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    int directory = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
-    }
-    return true;
+    return text;
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -261,14 +197,14 @@ bool WriteSetting(const std::string& path, std::string_view section,
         return false;
     }
     std::string newLine = NewLineOf(*file);
-    std::string entry = std::string(key) + "=" + std::string(value);
+    std::string entry = Joined({key, "=", value});
     std::vector<Line>& lines = file->lines;
     std::optional<std::size_t> header = FindSection(*file, section);
     if (!header) {
         if (!lines.empty() && lines.back().ending.empty()) {
             lines.back().ending = newLine;
         }
-        lines.push_back({"[" + std::string(section) + "]", newLine});
+        lines.push_back({Joined({"[", section, "]"}), newLine});
         lines.push_back({entry, newLine});
     } else if (std::optional<std::size_t> found = FindKey(*file, *header, key)) {
         lines[*found].text = entry;
@@ -293,7 +229,7 @@ bool WriteSetting(const std::string& path, std::string_view section,
         bytes += line.text;
         bytes += line.ending;
     }
-    return ReplaceFile(path, bytes, file->mode);
+    return ReplaceFileContent(path, bytes, file->stored);
 }
 
 int DecimalValue(std::string_view text) {

@@ -18,9 +18,11 @@ std::string ReadSetting(const std::string& path, std::string_view section,
 
 // Sets key in section to value: replaces the key's line, or adds it after the
 // last entry of the section, or adds the section at the end, or creates the
-// file (mode 0600: it holds a password). Every other byte stays as it was.
-// The file is replaced atomically, so a failed write leaves the old one
-// whole. Returns false on failure, or when a text holds a line break.
+// file (on POSIX with mode 0600: it holds a password). Every other byte stays
+// as it was; added lines end the way the file's first line ends (a new file:
+// CRLF on Windows, LF on POSIX). The file is replaced atomically, so a failed
+// write leaves the old one whole (app/platform.h). Returns false on failure,
+// or when a text holds a line break.
 bool WriteSetting(const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 
