@@ -2,6 +2,7 @@
 
 #include "app/dialog_template.h"
 #include "app/win32/dialog_resource.h"
+#include "app/win32/fixed_text.h"
 #include "app/win32/wide_text.h"
 
 #include <windows.h>
@@ -99,8 +100,9 @@ public:
         SetWindowTextW(control, Widen(text).c_str());
         settingText = false;
         // The logic may block the message loop right after this (a login
-        // waits for the server), so progress must reach the screen now.
-        UpdateWindow(control);
+        // waits for the server), so progress must reach the screen now, not
+        // at the next WM_PAINT.
+        RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     }
 
     std::string Text(int id) const override {
@@ -226,6 +228,7 @@ private:
         window = dialog;
         live = true;
         initialized = true;
+        FitFixedTexts(dialog, FlockDialogTemplate());
         for (const ControlTemplate& control : FlockDialogTemplate().controls) {
             if (control.kind == ControlKind::Edit && control.maxLength > 0) {
                 SendDlgItemMessageW(dialog, control.id, EM_LIMITTEXT, static_cast<WPARAM>(control.maxLength), 0);
