@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
         return app.Run(frame);
     }
 #if defined(SKYFLIT_HAVE_WIN32)
+    CloseOwnConsole();
     auto frame = MakeWin32Frame();
     return app.Run(*frame);
 #elif defined(SKYFLIT_HAVE_QT)

@@ -327,3 +327,10 @@ private:
 std::unique_ptr<DialogFrame> MakeWin32Frame() {
     return std::make_unique<Win32Frame>();
 }
+
+void CloseOwnConsole() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1) {
+        FreeConsole();
+    }
+}

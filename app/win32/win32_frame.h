@@ -8,3 +8,7 @@
 #include <memory>
 
 std::unique_ptr<DialogFrame> MakeWin32Frame();
+
+// Started from Explorer, a console program gets a console window of its own,
+// which the control window does not need; a console shared with a shell stays.
+void CloseOwnConsole();
