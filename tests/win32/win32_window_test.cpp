@@ -255,35 +255,26 @@ TEST_F(Win32WindowTest, TimersReachTheHandlerUntilStopped) {
                                                         "timer 43", "teardown"}));
 }
 
-struct CloseCase {
-    const char* name;
-    std::function<void(HWND)> close;
-};
-
-void PrintTo(const CloseCase& close, std::ostream* out) {
-    *out << close.name;
+TEST_F(Win32WindowTest, EveryWayOfClosingEndsTheRunAndTearsDownOnce) {
+    const std::pair<const char*, Script::Step> ways[] = {
+        {"close message", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
+        {"close box", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Escape", [](HWND w) { PostKey(GetDlgItem(w, ID_CENTER), VK_ESCAPE); }},
+        {"cancel", [](HWND w) { Command(w, IDCANCEL); }},
+    };
+    for (const auto& [name, close] : ways) {
+        SCOPED_TRACE(name);
+        RecordingHandler closed;
+        HWND shown = nullptr;
+        Script script({[&](HWND window) {
+            shown = window;
+            close(window);
+        }});
+        EXPECT_EQ(frame->RunModal(closed), EXIT_CLOSED);
+        EXPECT_EQ(closed.events, (std::vector<std::string>{"initialize", "teardown"}));
+        EXPECT_FALSE(IsWindow(shown));
+    }
 }
-
-class Win32CloseTest : public Win32WindowTest, public ::testing::WithParamInterface<CloseCase> {};
-
-TEST_P(Win32CloseTest, EndsTheRunAndTearsDownOnce) {
-    HWND shown = nullptr;
-    int status = Run({[&](HWND window) {
-        shown = window;
-        GetParam().close(window);
-    }});
-    EXPECT_EQ(status, EXIT_CLOSED);
-    EXPECT_EQ(handler.events, (std::vector<std::string>{"initialize", "teardown"}));
-    EXPECT_FALSE(IsWindow(shown));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ways, Win32CloseTest,
-    ::testing::Values(CloseCase{"CloseMessage", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
-                      CloseCase{"CloseBox", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-                      CloseCase{"Escape", [](HWND w) { PostKey(GetDlgItem(w, ID_CENTER), VK_ESCAPE); }},
-                      CloseCase{"Cancel", [](HWND w) { Command(w, IDCANCEL); }}),
-    [](const ::testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Win32WindowTest, QuitPostedDuringInitializeEndsBeforeTheWindowShows) {
     handler.onInitialize = [](DialogFrame& frame) { frame.PostQuit(); };
@@ -318,33 +309,20 @@ TEST_F(Win32WindowTest, QuitOrCloseWaitsForTheHandlersMessageBox) {
     }
 }
 
-struct BoxCase {
-    const char* name;
-    MessageIcon icon;
-    const char* text;
-};
-
-void PrintTo(const BoxCase& box, std::ostream* out) {
-    *out << box.name;
-}
-
-class Win32MessageBoxTest : public Win32WindowTest, public ::testing::WithParamInterface<BoxCase> {};
-
 // Before the window exists, as at the library's start.
-TEST_P(Win32MessageBoxTest, ShowsTextCaptionAndIconWithoutOwner) {
-    MessageBoxWatcher watcher;
-    frame->ShowMessage(GetParam().text, "Skyflit", GetParam().icon, true);
-    ASSERT_EQ(watcher.seen.size(), 1u);
-    EXPECT_EQ(watcher.seen[0].title, "Skyflit");
-    EXPECT_EQ(watcher.seen[0].text, GetParam().text);
-    EXPECT_EQ(watcher.seen[0].icon, GetParam().icon);
-    EXPECT_FALSE(watcher.seen[0].ownedByWindow);
+TEST_F(Win32WindowTest, MessageBoxShowsTextCaptionAndIconWithoutOwner) {
+    const std::pair<MessageIcon, const char*> boxes[] = {{MessageIcon::None, "Möwe & Co."},
+                                                         {MessageIcon::Warning, "Can't initialize Winsock"},
+                                                         {MessageIcon::Error, "Unable to initialize world API."}};
+    for (auto [icon, text] : boxes) {
+        MessageBoxWatcher watcher;
+        frame->ShowMessage(text, "Skyflit", icon, true);
+        ASSERT_EQ(watcher.seen.size(), 1u) << text;
+        EXPECT_EQ(watcher.seen[0].title, "Skyflit");
+        EXPECT_EQ(watcher.seen[0].text, text);
+        EXPECT_EQ(watcher.seen[0].icon, icon) << text;
+        EXPECT_FALSE(watcher.seen[0].ownedByWindow) << text;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Icons, Win32MessageBoxTest,
-                         ::testing::Values(BoxCase{"Plain", MessageIcon::None, "Möwe & Co."},
-                                           BoxCase{"Warning", MessageIcon::Warning, "Can't initialize Winsock"},
-                                           BoxCase{"Error", MessageIcon::Error, "Unable to initialize world API."}),
-                         [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
