@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-// Starts the platform's socket layer as the program's own (Part 1.1, step 2).
+// Starts the platform's socket layer as the program's own.
 // Windows: Windows Sockets 1.1, once per process and released at exit; a
 // layer that answers with another version counts as a failure. POSIX: a peer
 // that closes a link must cost a failed send, not the process, so SIGPIPE is

@@ -1,5 +1,7 @@
 // The Skyflit program end to end: `skyflit --headless` with five birds
-// against worldsim, watched through the viewer's JSON endpoints.
+// against worldsim, watched through the viewer's JSON endpoints. With
+// SKYFLIT_WINDOWS_BINARY set to skyflit.exe in the environment, the Windows
+// build flies the same flock under wine.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "tests/worldsim/sim_fixture.h"
 
@@ -18,24 +21,45 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SkyflitAgainstWorldsim : public SimFixture {
+constexpr const char* WINE_LOADER = "/usr/lib/wine/wine64";
+
+// Which build runs, and the line ending of the settings file it is given (and
+// must keep).
+struct Program {
+    const char* name;
+    bool windows;
+    const char* newline;
+};
+
+void PrintTo(const Program& program, std::ostream* out) { *out << program.name; }
+
+const Program PROGRAMS[] = {{"Linux", false, "\n"}, {"WindowsUnderWine", true, "\r\n"}};
+
+class SkyflitAgainstWorldsim : public SimFixture, public ::testing::WithParamInterface<Program> {
 protected:
     void SetUp() override {
+        std::vector<const char*> command = {SKYFLIT_BINARY, "--headless", nullptr};
+        if (GetParam().windows) {
+            const char* exe = std::getenv("SKYFLIT_WINDOWS_BINARY");
+            if (!exe || !*exe) GTEST_SKIP() << "SKYFLIT_WINDOWS_BINARY names no skyflit.exe";
+            command = {WINE_LOADER, exe, "--headless", nullptr};
+        }
         StartSim({"--citizen", "42:secret", "--world", "demo"});
         char pattern[] = "/tmp/skyflit-e2e-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
         // Leading zeros prove the file was rewritten at the end.
-        std::ofstream(directory / "skyflit.ini") << "[Main]\nCitizen=0042\nPassword=secret\nWorld=demo\nAvatar=3\n"
-                                                    "CenterCoords=2n 1e 5a\nBirdCount=5\n[universe]\n"
-                                                    "host=127.0.0.1\nport="
-                                                 << sim.universe_port << "\n";
+        const std::string n = GetParam().newline;
+        std::ofstream(directory / "skyflit.ini", std::ios::binary)
+            << "[Main]" << n << "Citizen=0042" << n << "Password=secret" << n << "World=demo" << n << "Avatar=3" << n
+            << "CenterCoords=2n 1e 5a" << n << "BirdCount=5" << n << "[universe]" << n << "host=127.0.0.1" << n
+            << "port=" << sim.universe_port << n;
         skyflit = fork();
         ASSERT_GE(skyflit, 0);
         if (skyflit == 0) {
             if (chdir(directory.c_str()) != 0) _exit(127);
             if (freopen("skyflit.out", "w", stdout) == nullptr) _exit(127);
-            execl(SKYFLIT_BINARY, SKYFLIT_BINARY, "--headless", static_cast<char*>(nullptr));
+            execv(command[0], const_cast<char* const*>(command.data()));
             _exit(127);
         }
     }
@@ -66,8 +90,8 @@ protected:
     pid_t skyflit = -1;
 };
 
-TEST_F(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnTerm) {
-    ASSERT_TRUE(eventually([&] { return BirdsInWorld() == 5; }, 20000)) << Read("skyflit.out");
+TEST_P(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnStop) {
+    ASSERT_TRUE(eventually([&] { return BirdsInWorld() == 5; }, 30000)) << Read("skyflit.out");
     ASSERT_TRUE(eventually([&] { return Read("skyflit.out").find("Skyflit now running.") != std::string::npos; }));
     for (int i = 1; i <= 5; ++i) EXPECT_TRUE(AvatarNamed("demo", "Bird" + std::to_string(i)).is_object()) << i;
 
@@ -106,16 +130,25 @@ TEST_F(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnTerm) {
     EXPECT_EQ(whispers(), 1) << "only Bird1 answers: " << chat.dump();
     EXPECT_EQ(chat.back()["text"], "I am owned by citizen number 42.");
     EXPECT_EQ(chat.back()["from_name"], "Bird1");
+    ASSERT_EQ(Post("/api/worlds/demo/say", {{"text", "Skyflit Version"}}), 200);
+    ASSERT_TRUE(eventually([&] { return whispers() == 2; }));
+    EXPECT_EQ(Get("/api/worlds/demo/chat").back()["text"],
+              "I am Skyflit Build 6.  These birds are bots; their owner answers for them.");
 
-    kill(skyflit, SIGTERM);
+    // Under wine an interrupt reaches the program as Ctrl-C.
+    kill(skyflit, SIGINT);
     int status = -1;
     eventually([&] { return waitpid(skyflit, &status, WNOHANG) == skyflit; }, 10000);
     skyflit = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string settings = Read("skyflit.ini");
-    EXPECT_NE(settings.find("Citizen=42\n"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("port=" + std::to_string(sim.universe_port)), std::string::npos) << settings;
+    const std::string n = GetParam().newline;
+    EXPECT_NE(settings.find("Citizen=42" + n), std::string::npos) << settings;
+    EXPECT_NE(settings.find("port=" + std::to_string(sim.universe_port) + n), std::string::npos) << settings;
     EXPECT_TRUE(eventually([&] { return BirdsInWorld() == 0; })) << "every bird leaves with the program";
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, SkyflitAgainstWorldsim, ::testing::ValuesIn(PROGRAMS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
