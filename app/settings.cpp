@@ -136,6 +136,20 @@ std::optional<std::size_t> FindKey(const FileText& file, std::size_t header, std
     return std::nullopt;
 }
 
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+// The value without one pair of matching quotes around it, as the platform's
+// profile reader gives it: "Sky" and 'Sky' read as Sky; "Sky, Sky' and a
+// lone quote stay as they are.
+std::string_view Unquoted(std::string_view value) {
+    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
 std::string_view CutTo(std::string_view text, std::size_t bufferSize) {
     return bufferSize == 0 ? std::string_view() : text.substr(0, bufferSize - 1);
 }
@@ -167,6 +181,16 @@ std::string Joined(std::initializer_list<std::string_view> pieces) {
     return text;
 }
 
+// The text to write for value so that it reads back unchanged: value itself,
+// or value in double quotes when reading would strip its blanks or a pair of
+// quotes.
+std::string Quoted(std::string_view value) {
+    if (TrimBlanks(value) == value && Unquoted(value) == value) {
+        return std::string(value);
+    }
+    return Joined({"\"", value, "\""});
+}
+
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -180,7 +204,9 @@ std::string ReadSetting(const std::string& path, std::string_view section,
     if (file) {
         if (std::optional<std::size_t> header = FindSection(*file, section)) {
             if (std::optional<std::size_t> entry = FindKey(*file, *header, key)) {
-                return std::string(CutTo(ParseLine(file->lines[*entry].text, false).value, bufferSize));
+                // Cut after the quotes are gone: the buffer holds the value.
+                const std::string_view value = ParseLine(file->lines[*entry].text, false).value;
+                return std::string(CutTo(Unquoted(value), bufferSize));
             }
         }
     }
@@ -197,7 +223,7 @@ bool WriteSetting(const std::string& path, std::string_view section,
         return false;
     }
     std::string newLine = NewLineOf(*file);
-    std::string entry = Joined({key, "=", value});
+    std::string entry = Joined({key, "=", Quoted(value)});
     std::vector<Line>& lines = file->lines;
     std::optional<std::size_t> header = FindSection(*file, section);
     if (!header) {

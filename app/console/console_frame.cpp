@@ -1,8 +1,9 @@
+// The console frame's logic, the same on every platform; how stop requests
+// arrive is in console_stop_posix.cpp and console_stop_windows.cpp.
 #include "app/console/console_frame.h"
 
-#include "app/dialog_template.h"
-
 #include "app/console/console_stop.h"
+#include "app/dialog_template.h"
 
 #include <algorithm>
 #include <cstdio>

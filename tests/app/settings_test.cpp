@@ -137,6 +137,76 @@ TEST_F(SettingsFile, RefusedWritesChangeNothing) {
 #endif
 }
 
+// The platform's profile reader strips one pair of matching quotes; the
+// read buffer then holds what is left.
+TEST_F(SettingsFile, QuotedValuesReadWithoutTheirQuotes) {
+    const struct {
+        const char* value;  // as it stands after "World=" in the file
+        std::size_t buffer;
+        const char* read;
+    } cases[] = {
+        {"\"Sky\"", 200, "Sky"},
+        {"'Sky'", 200, "Sky"},
+        {"  \"Sky\" \t", 200, "Sky"},
+        {"\" sky world \"", 200, " sky world "},
+        {"\"\"", 200, ""},
+        {"''", 200, ""},
+        {"\"Sky", 200, "\"Sky"},
+        {"Sky\"", 200, "Sky\""},
+        {"'Sky\"", 200, "'Sky\""},
+        {"\"", 200, "\""},
+        {"'", 200, "'"},
+        {"\"\"Sky\"\"", 200, "\"Sky\""},
+        {"\"'Sky'\"", 200, "'Sky'"},
+        {"a\"Sky\"", 200, "a\"Sky\""},
+        {"\"Sky\" x", 200, "\"Sky\" x"},
+        {"\"Skyfarawayland\"", 10, "Skyfarawa"},
+        {"\"Sky\"", 4, "Sky"},
+        {"\"Sky\"", 3, "Sk"},
+        {"\"Sky\"", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        SCOPED_TRACE(c.buffer);
+        Put(std::string("[Main]\nWorld=") + c.value + "\n");
+        EXPECT_EQ(Read("Main", "World", "?", c.buffer), c.read);
+    }
+    // The universe host that a user quoted by hand.
+    Put("[universe]\r\nhost=\"example.org\"\r\nport='5671'\r\n");
+    EXPECT_EQ(Read("universe", "host", "", 100), "example.org");
+    EXPECT_EQ(DecimalValue(Read("universe", "port", "", 10)), 5671);
+    // Defaults are taken as they are.
+    EXPECT_EQ(Read("Main", "World", "\"dflt\""), "\"dflt\"");
+}
+
+// A value that reading would change (blanks at an end, a pair of quotes
+// around it) is written in double quotes, so it reads back as it was.
+TEST_F(SettingsFile, WrittenValuesReadBackUnchanged) {
+    const struct {
+        const char* value;
+        const char* line;
+    } cases[] = {
+        {"plain", "Password=plain"},
+        {"", "Password="},
+        {"in side", "Password=in side"},
+        {" lead", "Password=\" lead\""},
+        {"trail\t", "Password=\"trail\t\""},
+        {"\"pw\"", "Password=\"\"pw\"\""},
+        {"'pw'", "Password=\"'pw'\""},
+        {"\"", "Password=\""},
+        {"\"pw", "Password=\"pw"},
+        {"'pw\"", "Password='pw\""},
+        {"p\"w\"", "Password=p\"w\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        Put("[Main]\n");
+        ASSERT_TRUE(WriteSetting(path, "Main", "Password", c.value));
+        EXPECT_EQ(Bytes(), std::string("[Main]\n") + c.line + "\n");
+        EXPECT_EQ(Read("Main", "Password"), c.value);
+    }
+}
+
 // Added lines end the way the file's lines do; a new file, or one without
 // any line ending, gets the platform's: CRLF on Windows, LF on POSIX.
 TEST_F(SettingsFile, AddedLinesUseTheFilesLineEnding) {
