@@ -1,6 +1,6 @@
 #include "tests/library/library_fixture.h"
 
-#include <unistd.h>
+#include "worldlink/wire/platform.h"
 
 #include <chrono>
 
@@ -79,8 +79,8 @@ TEST_F(InstancesTest, AFailedCreateLeavesNothingBehind) {
     SocketHandle listener = NO_SOCKET;
     uint16_t refusing = 0;
     ASSERT_EQ(tcp_listen(universe.address_network(), 0, &listener, &refusing), 0);
-    ::close(listener);
-    EXPECT_EQ(wl_create(ScriptedPeer::host, ntohs(refusing), &out), REASON_UNABLE_TO_CONNECT);
+    socket_close(listener);
+    EXPECT_EQ(wl_create(ScriptedPeer::host, net_order16(refusing), &out), REASON_UNABLE_TO_CONNECT);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(wl_instance(), instance);
     EXPECT_EQ(library.instance_count, 1);
