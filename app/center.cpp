@@ -2,9 +2,10 @@
 
 #include "app/ascii.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdlib>
-#include <locale.h>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -49,14 +50,59 @@ std::string_view LeadingNumber(std::string_view token) {
     return token.substr(0, i);
 }
 
-// Independent of the process locale, which a toolkit may have changed.
+// The decimal exponent of the first non-zero digit of a LeadingNumber with
+// its sign removed, counting the exponent part; nullopt when every digit is
+// 0. Its sign tells an overflow from an underflow.
+std::optional<long long> LeadingExponent(std::string_view number) {
+    std::size_t point = number.find_first_of(".eE");
+    if (point == std::string_view::npos) {
+        point = number.size();
+    }
+    // The power of ten of the digit at i; the digit before the point has 0.
+    long long position = static_cast<long long>(point) - 1;
+    std::optional<long long> first;
+    std::size_t i = 0;
+    for (; i < number.size() && (IsDigit(number[i]) || number[i] == '.'); ++i) {
+        if (number[i] == '.') {
+            continue;
+        }
+        if (number[i] != '0' && !first) {
+            first = position;
+        }
+        --position;
+    }
+    if (!first) {
+        return std::nullopt;
+    }
+    if (i < number.size()) {  // the exponent part
+        const SignedDigits exponent = ScanSignedDigits(number, i + 1);
+        *first += exponent.negative ? -exponent.magnitude : exponent.magnitude;
+    }
+    return first;
+}
+
+// Independent of the process locale, which a toolkit may have changed: the
+// value of a LeadingNumber as the standard conversion gives it, infinity
+// beyond the double range, zero below it.
 double NumberValue(std::string_view number) {
+    bool negative = false;
+    if (!number.empty() && (number.front() == '-' || number.front() == '+')) {
+        negative = number.front() == '-';
+        number.remove_prefix(1);
+    }
     if (number.empty()) {
         return 0;
     }
-    static locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", nullptr);
-    std::string text(number);
-    return cLocale ? strtod_l(text.c_str(), nullptr, cLocale) : std::strtod(text.c_str(), nullptr);
+    double value = 0;
+    const std::from_chars_result result =
+        std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        const std::optional<long long> exponent = LeadingExponent(number);
+        value = exponent && *exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (result.ec != std::errc()) {
+        value = 0;
+    }
+    return negative ? -value : value;
 }
 
 // Truncates towards zero; beyond the int range, the nearest bound.

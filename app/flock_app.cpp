@@ -1,18 +1,12 @@
 #include "app/flock_app.h"
 
 #include "app/flock_dialog.h"
+#include "app/platform.h"
 #include "worldlink/worldlink.h"
-
-#include <csignal>
 
 namespace {
 
 constexpr int EXIT_START_FAILED = 1;
-
-// A peer that closes a link must cost a failed send, not the process.
-bool StartSockets() {
-    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-}
 
 }  // namespace
 
@@ -21,7 +15,7 @@ int FlockApp::Run(DialogFrame& frame) {
         frame.ShowMessage("Unable to initialize world API.", MESSAGE_CAPTION, MessageIcon::Error, false);
         return EXIT_START_FAILED;
     }
-    if (!StartSockets()) {
+    if (!StartSocketLayer()) {
         frame.ShowMessage("Can't initialize Winsock", MESSAGE_CAPTION, MessageIcon::Warning, false);
         return EXIT_START_FAILED;
     }

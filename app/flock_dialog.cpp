@@ -1,10 +1,9 @@
 #include "app/flock_dialog.h"
 
 #include "app/chat.h"
+#include "app/platform.h"
 #include "app/settings.h"
 #include "worldlink/worldlink.h"
-
-#include <unistd.h>
 
 FlockDialog* activeDialog = nullptr;
 
@@ -22,10 +21,15 @@ constexpr std::size_t HOST_BUFFER = 100;
 constexpr const char* MAIN_SECTION = "Main";
 constexpr const char* UNIVERSE_SECTION = "universe";
 
+// The working directory, the platform's separator ("\" on Windows, "/" on
+// POSIX) and the file name. A drive root such as "C:\" gives two separators
+// in a row, which Windows reads as one.
 std::string SettingsPathHere() {
-    char directory[CURRENT_DIRECTORY_LIMIT];
-    if (getcwd(directory, sizeof directory)) {
-        return std::string(directory) + "/" + SETTINGS_FILE_NAME;
+    if (std::optional<std::string> directory = CurrentDirectory(CURRENT_DIRECTORY_LIMIT)) {
+        std::string path = std::move(*directory);
+        path += DirectorySeparator();
+        path += SETTINGS_FILE_NAME;
+        return path;
     }
     // Too deep for the limit, or gone: the name alone still means the
     // working directory.

@@ -1,18 +1,15 @@
 #include "app/settings.h"
 
 #include "app/ascii.h"
-#include <cerrno>
+#include "app/platform.h"
+
 #include <climits>
-#include <cstdlib>
-#include <fcntl.h>
+#include <initializer_list>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr mode_t NEW_FILE_MODE = 0600;
 constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
 struct Line {
@@ -22,7 +19,7 @@ struct Line {
 
 struct FileText {
     std::vector<Line> lines;
-    mode_t mode = NEW_FILE_MODE;
+    FileContent stored;  // what a rewrite keeps of the file (its bytes are in lines)
 };
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -79,55 +76,28 @@ ParsedLine ParseLine(std::string_view text, bool first) {
     return parsed;
 }
 
-// The file's bytes and mode; "" and NEW_FILE_MODE when it does not exist,
-// nullopt when it exists but cannot be read.
-std::optional<std::string> ReadBytes(const std::string& path, mode_t& mode) {
-    mode = NEW_FILE_MODE;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
-    }
-    struct stat info {};
-    std::optional<std::string> bytes;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        mode = info.st_mode & 07777;
-        bytes.emplace();
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(fd, buffer, sizeof buffer)) != 0) {
-            if (got < 0 && errno != EINTR) {
-                bytes.reset();
-                break;
-            }
-            if (got > 0) {
-                bytes->append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-    }
-    close(fd);
-    return bytes;
-}
-
 std::optional<FileText> LoadFile(const std::string& path) {
-    FileText file;
-    std::optional<std::string> bytes = ReadBytes(path, file.mode);
-    if (!bytes) {
+    std::optional<FileContent> stored = ReadFileContent(path);
+    if (!stored) {
         return std::nullopt;
     }
+    const std::string bytes = std::move(stored->bytes);
+    FileText file;
+    file.stored = std::move(*stored);
     std::size_t start = 0;
-    while (start < bytes->size()) {
-        std::size_t newline = bytes->find('\n', start);
+    while (start < bytes.size()) {
+        std::size_t newline = bytes.find('\n', start);
         Line line;
         if (newline == std::string::npos) {
-            line.text = bytes->substr(start);
-            start = bytes->size();
+            line.text = bytes.substr(start);
+            start = bytes.size();
         } else {
             std::size_t end = newline;
-            if (end > start && (*bytes)[end - 1] == '\r') {
+            if (end > start && bytes[end - 1] == '\r') {
                 --end;
             }
-            line.text = bytes->substr(start, end - start);
-            line.ending = bytes->substr(end, newline + 1 - end);
+            line.text = bytes.substr(start, end - start);
+            line.ending = bytes.substr(end, newline + 1 - end);
             start = newline + 1;
         }
         file.lines.push_back(std::move(line));
@@ -166,69 +136,59 @@ std::optional<std::size_t> FindKey(const FileText& file, std::size_t header, std
     return std::nullopt;
 }
 
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+// The value without one pair of matching quotes around it, as the platform's
+// profile reader gives it: "Sky" and 'Sky' read as Sky; "Sky, Sky' and a
+// lone quote stay as they are.
+std::string_view Unquoted(std::string_view value) {
+    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
 std::string_view CutTo(std::string_view text, std::size_t bufferSize) {
     return bufferSize == 0 ? std::string_view() : text.substr(0, bufferSize - 1);
 }
 
-// The line ending new lines get: the file's first one, LF for a new file.
+// The line ending new lines get: the file's first one; the platform's
+// (CRLF on Windows, LF on POSIX) for a new file or one without any.
 std::string NewLineOf(const FileText& file) {
     for (const Line& line : file.lines) {
         if (!line.ending.empty()) {
             return line.ending;
         }
     }
-    return "\n";
+    return std::string(NativeLineEnding());
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
+// The pieces one after the other. (Built by appending into a reserved
+// string: chains of operator+ on temporaries make g++ 12 warn falsely about
+// overlapping copies in optimised builds.)
+std::string Joined(std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) {
+        size += piece.size();
     }
-    return true;
+    std::string text;
+    text.reserve(size);
+    for (std::string_view piece : pieces) {
+        text.append(piece);
+    }
+    return text;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
+// The text to write for value so that it reads back unchanged: value itself,
+// or value in double quotes when reading would strip its blanks or a pair of
+// quotes.
+std::string Quoted(std::string_view value) {
+    if (TrimBlanks(value) == value && Unquoted(value) == value) {
+        return std::string(value);
     }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Writes bytes beside target, flushes them to disk and renames them over it,
-// so the target is either the old file or the new one, never a part.
-bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
-    std::string target = path;
-    if (char* resolved = realpath(path.c_str(), nullptr)) {
-        target = resolved;  // write through a symbolic link, not over it
-        std::free(resolved);
-    }
-    std::string temporary = target + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    int directory = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
-    }
-    return true;
+    return Joined({"\"", value, "\""});
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -244,7 +204,9 @@ std::string ReadSetting(const std::string& path, std::string_view section,
     if (file) {
         if (std::optional<std::size_t> header = FindSection(*file, section)) {
             if (std::optional<std::size_t> entry = FindKey(*file, *header, key)) {
-                return std::string(CutTo(ParseLine(file->lines[*entry].text, false).value, bufferSize));
+                // Cut after the quotes are gone: the buffer holds the value.
+                const std::string_view value = ParseLine(file->lines[*entry].text, false).value;
+                return std::string(CutTo(Unquoted(value), bufferSize));
             }
         }
     }
@@ -261,14 +223,14 @@ bool WriteSetting(const std::string& path, std::string_view section,
         return false;
     }
     std::string newLine = NewLineOf(*file);
-    std::string entry = std::string(key) + "=" + std::string(value);
+    std::string entry = Joined({key, "=", Quoted(value)});
     std::vector<Line>& lines = file->lines;
     std::optional<std::size_t> header = FindSection(*file, section);
     if (!header) {
         if (!lines.empty() && lines.back().ending.empty()) {
             lines.back().ending = newLine;
         }
-        lines.push_back({"[" + std::string(section) + "]", newLine});
+        lines.push_back({Joined({"[", section, "]"}), newLine});
         lines.push_back({entry, newLine});
     } else if (std::optional<std::size_t> found = FindKey(*file, *header, key)) {
         lines[*found].text = entry;
@@ -293,7 +255,7 @@ bool WriteSetting(const std::string& path, std::string_view section,
         bytes += line.text;
         bytes += line.ending;
     }
-    return ReplaceFile(path, bytes, file->mode);
+    return ReplaceFileContent(path, bytes, file->stored);
 }
 
 int DecimalValue(std::string_view text) {

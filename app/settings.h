@@ -11,16 +11,23 @@
 // The value of key in section, cut to bufferSize - 1 characters (bufferSize
 // counts the terminator of the fixed read buffer this mirrors); fallback,
 // cut the same way, when the file, the section or the key is missing. A key
-// present with an empty value reads as "".
+// present with an empty value reads as "". As the platform's profile reader
+// does, one pair of matching quotes around a value is stripped before the
+// cut: World="Sky" and World='Sky' read as Sky; an unmatched quote stays
+// ("Sky reads "Sky).
 std::string ReadSetting(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view fallback,
                               std::size_t bufferSize);
 
 // Sets key in section to value: replaces the key's line, or adds it after the
 // last entry of the section, or adds the section at the end, or creates the
-// file (mode 0600: it holds a password). Every other byte stays as it was.
-// The file is replaced atomically, so a failed write leaves the old one
-// whole. Returns false on failure, or when a text holds a line break.
+// file (on POSIX with mode 0600: it holds a password). Every other byte stays
+// as it was; added lines end the way the file's first line ends (a new file:
+// CRLF on Windows, LF on POSIX). A value that would not read back as it is
+// (blanks at either end, a pair of matching quotes around it) is written in
+// double quotes. The file is replaced atomically, so a failed
+// write leaves the old one whole (app/platform.h). Returns false on failure,
+// or when a text holds a line break.
 bool WriteSetting(const std::string& path, std::string_view section,
                         std::string_view key, std::string_view value);
 

@@ -91,6 +91,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "hello_bot: in world %s\n", world);
 
     signal(SIGINT, on_interrupt);
+#ifdef SIGBREAK
+    signal(SIGBREAK, on_interrupt); /* Ctrl-Break, on Windows */
+#endif
     while (!stop_requested) wl_wait(100);
 
     wl_term();

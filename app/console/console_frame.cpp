@@ -1,101 +1,12 @@
+// The console frame's logic, the same on every platform; how stop requests
+// arrive is in console_stop_posix.cpp and console_stop_windows.cpp.
 #include "app/console/console_frame.h"
 
+#include "app/console/console_stop.h"
 #include "app/dialog_template.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-namespace {
-
-// What a close may take before the process ends regardless.
-constexpr unsigned CLOSE_GRACE_SECONDS = 2;
-constexpr int KILLED_BY_SIGNAL = 128;
-
-volatile sig_atomic_t stopSignals = 0;
-volatile sig_atomic_t firstStopSignal = 0;
-int wakeWriteFd = -1;
-
-void OnStopSignal(int signo) {
-    if (stopSignals > 0) {
-        _exit(KILLED_BY_SIGNAL + signo);
-    }
-    int savedErrno = errno;
-    stopSignals = 1;
-    firstStopSignal = signo;
-    alarm(CLOSE_GRACE_SECONDS);
-    char byte = 1;
-    if (write(wakeWriteFd, &byte, 1) < 0) {
-        // The pipe is full: a wake-up is already pending.
-    }
-    errno = savedErrno;
-}
-
-void OnCloseTooSlow(int) {
-    _exit(KILLED_BY_SIGNAL + firstStopSignal);
-}
-
-// Installs the stop handlers for one modal run and restores the old ones.
-class StopSignals {
-public:
-    explicit StopSignals(int wakeFd) {
-        stopSignals = 0;
-        wakeWriteFd = wakeFd;
-        Install(SIGINT, OnStopSignal, oldInterrupt);
-        Install(SIGTERM, OnStopSignal, oldTerminate);
-        Install(SIGALRM, OnCloseTooSlow, oldAlarm);
-    }
-    ~StopSignals() {
-        alarm(0);
-        sigaction(SIGINT, &oldInterrupt, nullptr);
-        sigaction(SIGTERM, &oldTerminate, nullptr);
-        sigaction(SIGALRM, &oldAlarm, nullptr);
-        wakeWriteFd = -1;
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    static void Install(int signo, void (*handler)(int), struct sigaction& old) {
-        struct sigaction action {};
-        action.sa_handler = handler;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(signo, &action, &old);
-    }
-    struct sigaction oldInterrupt {};
-    struct sigaction oldTerminate {};
-    struct sigaction oldAlarm {};
-};
-
-class WakePipe {
-public:
-    WakePipe() {
-        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
-            fds[0] = fds[1] = -1;
-        }
-    }
-    ~WakePipe() {
-        for (int fd : fds) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-    }
-    WakePipe(const WakePipe&) = delete;
-    WakePipe& operator=(const WakePipe&) = delete;
-    int ReadFd() const { return fds[0]; }
-    int WriteFd() const { return fds[1]; }
-
-private:
-    int fds[2];
-};
-
-}  // namespace
 
 ConsoleFrame::ConsoleFrame() {
     for (const ControlTemplate& control : FlockDialogTemplate().controls) {
@@ -107,8 +18,7 @@ ConsoleFrame::ConsoleFrame() {
 }
 
 int ConsoleFrame::RunModal(DialogHandler& handler) {
-    WakePipe wake;
-    StopSignals signals(wake.WriteFd());
+    ConsoleStop stop;
     quitPosted = false;
     handler.Initialize(*this);
     if (IsEnabled(ID_LOGIN)) {
@@ -119,7 +29,7 @@ int ConsoleFrame::RunModal(DialogHandler& handler) {
         // Either the start failed, or it waits for input nobody can type.
         status = EXIT_QUIT_POSTED;
     } else {
-        RunTimers(handler, wake.ReadFd());
+        RunTimers(handler, stop);
         status = quitPosted ? EXIT_QUIT_POSTED : EXIT_CLOSED;
     }
     handler.Teardown();
@@ -127,8 +37,8 @@ int ConsoleFrame::RunModal(DialogHandler& handler) {
     return status;
 }
 
-void ConsoleFrame::RunTimers(DialogHandler& handler, int wakeFd) {
-    while (!quitPosted && stopSignals == 0) {
+void ConsoleFrame::RunTimers(DialogHandler& handler, ConsoleStop& stop) {
+    while (!quitPosted && !stop.Requested()) {
         if (FireDueTimer(handler)) {
             continue;
         }
@@ -139,8 +49,7 @@ void ConsoleFrame::RunTimers(DialogHandler& handler, int wakeFd) {
             int ms = static_cast<int>(std::max<decltype(wait)>(wait, 0));
             timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
         }
-        pollfd wake{wakeFd, POLLIN, 0};
-        poll(&wake, wakeFd >= 0 ? 1 : 0, timeoutMs);
+        stop.Wait(timeoutMs);
     }
 }
 

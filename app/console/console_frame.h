@@ -1,8 +1,10 @@
 // The headless frame: no window. Status-line texts go to stdout, message
-// boxes to stderr, timers run in a small poll loop, "Login" is pressed as
-// soon as the settings are loaded. SIGINT and SIGTERM close the window; a
-// second signal, or a close that takes longer than two seconds (a login
-// blocking, say), ends the process at once.
+// boxes to stderr as "Skyflit: ...", timers run in a small wait loop, "Login"
+// is pressed as soon as the settings are loaded. A stop request closes the
+// window: SIGINT or SIGTERM on POSIX; Ctrl-C, Ctrl-Break or closing the
+// console on Windows. A second request, or a close that takes longer than
+// two seconds (a login blocking, say), ends the process at once
+// (console_stop.h).
 #pragma once
 
 #include "app/dialog.h"
@@ -10,6 +12,8 @@
 #include <chrono>
 #include <map>
 #include <string>
+
+class ConsoleStop;
 
 class ConsoleFrame : public DialogFrame {
 public:
@@ -33,7 +37,7 @@ private:
         Clock::time_point due;
     };
 
-    void RunTimers(DialogHandler& handler, int wakeFd);
+    void RunTimers(DialogHandler& handler, ConsoleStop& stop);
     // Fires the earliest timer that is due; false when none is.
     bool FireDueTimer(DialogHandler& handler);
 

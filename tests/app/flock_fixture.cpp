@@ -1,13 +1,14 @@
 #include "flock_fixture.h"
 
 #include "app/flock_app.h"
+#include "temporary_directory.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -25,9 +26,7 @@ int ClosedPort() {
 }
 
 void FlockFixture::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "skyflit-flock-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory = pattern;
+    directory = MakeTemporaryDirectory("skyflit-flock").string();
     previousDirectory = fs::current_path().string();
     fs::current_path(directory);
 
@@ -52,7 +51,17 @@ void FlockFixture::SetUp() {
 
 void FlockFixture::TearDown() {
     fs::current_path(previousDirectory);
-    fs::remove_all(directory);
+    // On Windows a child process that was just ended may hold the directory
+    // (its working directory) a moment longer.
+    std::error_code error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::remove_all(directory, error);
+        if (!error) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(error) << directory << ": " << error.message();
 }
 
 void FlockFixture::WriteSettings(const std::string& mainLines) {
@@ -81,7 +90,7 @@ void FlockFixture::PumpFor(FlockDialog& dialog, int milliseconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (std::chrono::steady_clock::now() < end) {
         dialog.OnTimer(TIMER_PUMP);
-        usleep(5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -4,6 +4,12 @@
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* SEPARATOR = "\\";
+#else
+constexpr const char* SEPARATOR = "/";
+#endif
+
 class StartSequence : public FlockFixture {};
 
 TEST_F(StartSequence, ThreeBirdsLogInThenEnterThenFly) {
@@ -151,9 +157,10 @@ TEST_F(StartSequence, FlightTimersIdleWhileNotRunning) {
 }
 
 TEST_F(StartSequence, TeardownWritesTheSixKeysInOrder) {
-    std::ofstream("skyflit.ini") << "[universe]\nport=" << universe.port() << "\n";
+    std::ofstream("skyflit.ini", std::ios::binary) << "[universe]\nport=" << universe.port() << "\n";
     Run([&](FakeFrame& fake, FlockDialog& dialog) {
-        EXPECT_EQ(dialog.settingsPath, directory + "/skyflit.ini");
+        // The working directory, the platform's separator and the name.
+        EXPECT_EQ(dialog.settingsPath, directory + SEPARATOR + "skyflit.ini");
         EXPECT_EQ(dialog.universeHost, "localhost");
         EXPECT_EQ(fake.texts[ID_CENTER], "0n 0e 0a");
         EXPECT_EQ(fake.texts[ID_BIRDS], "3");
@@ -166,7 +173,7 @@ TEST_F(StartSequence, TeardownWritesTheSixKeysInOrder) {
 }
 
 TEST_F(StartSequence, SettingsComeBackInTheirConvertedForm) {
-    std::ofstream("skyflit.ini") << "[Main]\r\nCitizen= 0042\r\nBirdCount=lots\r\n"
+    std::ofstream("skyflit.ini", std::ios::binary) << "[Main]\r\nCitizen= 0042\r\nBirdCount=lots\r\n"
                                     "Password=abcdefghijklmnopqrstuvwxy\r\n; note\r\n";
     Run([&](FakeFrame& fake, FlockDialog& dialog) {
         EXPECT_EQ(dialog.citizenNumber, 42);

@@ -1,9 +1,11 @@
 // The C example as a process against scripted servers: it logs in, enters,
 // moves, prints what it hears, whispers back, and leaves on Ctrl-C.
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/scripted_peer.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -31,7 +33,7 @@ TEST(HelloBot, EntersHearsAndWhispersBack) {
                                    0).dword(0).dword(0));
     world.send(MSG_CHAT_0, Body().word(7).string("nice day"));
     world.send(MSG_CHAT_1, Body().word(7).string("Hello Bot"));
-    EXPECT_TRUE(bot.ReadUntil("Alice: nice day\nAlice: Hello Bot\n"));
+    EXPECT_TRUE(bot.ReadUntil(ChildText("Alice: nice day\nAlice: Hello Bot\n")));
     ASSERT_TRUE(world.wait_count(MSG_WHISPER, 1));
     for (const auto& frame : world.history()) {
         if (frame.type == MSG_WHISPER) {
@@ -40,7 +42,7 @@ TEST(HelloBot, EntersHearsAndWhispersBack) {
     }
     EXPECT_EQ(world.count(MSG_WHISPER), 1);  // "nice day" got no answer
 
-    bot.Signal(SIGINT);
+    ASSERT_TRUE(bot.Signal(SIGINT));  // Ctrl-C
     EXPECT_EQ(bot.Wait(), 0);
     EXPECT_TRUE(world.wait_closed(0));
     EXPECT_TRUE(universe.wait_closed(0));

@@ -10,6 +10,29 @@
 
 #include "worldlink/wire/wire.h"
 
+#include <cstdlib>
+
+// Room for `count` items: on the stack up to 64, on the heap beyond. Empty
+// (data() null) when the heap has none to give.
+template <typename Item>
+class ScratchArray {
+public:
+    explicit ScratchArray(int count)
+        : items(count <= LOCAL ? local : static_cast<Item*>(std::malloc(sizeof(Item) * static_cast<size_t>(count)))) {}
+    ~ScratchArray() {
+        if (items != local) std::free(items);
+    }
+    ScratchArray(const ScratchArray&) = delete;
+    ScratchArray& operator=(const ScratchArray&) = delete;
+    Item* data() { return items; }
+    Item& operator[](int k) { return items[k]; }
+
+private:
+    static constexpr int LOCAL = 64;
+    Item local[LOCAL];
+    Item* items;
+};
+
 // The operating system's own millisecond count (wraps at 32 bits).
 uint32_t system_milliseconds();
 

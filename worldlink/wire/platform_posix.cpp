@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -207,22 +206,16 @@ int socket_receive(SocketHandle handle, uint8_t* destination, int count) {
 // poll has no set size, so every socket is watched (select would stop at
 // FD_SETSIZE and fail on descriptors above it).
 int socket_wait(const SocketHandle* handles, int count, int timeout_ms) {
-    constexpr int LOCAL_SLOTS = 64;
-    pollfd local[LOCAL_SLOTS];
-    pollfd* watch = local;
-    if (count > LOCAL_SLOTS) {
-        watch = static_cast<pollfd*>(std::malloc(sizeof(pollfd) * static_cast<size_t>(count)));
-        if (!watch) return -1;
-    }
+    ScratchArray<pollfd> watch(count);
+    if (!watch.data()) return -1;
     for (int k = 0; k < count; ++k) watch[k] = pollfd{static_cast<int>(handles[k]), POLLIN, 0};
     int ready = -1;
-    if (poll(watch, static_cast<nfds_t>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
+    if (poll(watch.data(), static_cast<nfds_t>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
         // A closed or failed socket counts as readable: the next receive
         // reports it.
         for (int k = 0; k < count && ready < 0; ++k)
             if (watch[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ready = k;
     }
-    if (watch != local) std::free(watch);
     return ready;
 }
 
@@ -238,14 +231,8 @@ int socket_resolve(const char* name, uint32_t* address) {
     addrinfo* found = nullptr;
     const int status = getaddrinfo(name, nullptr, &hints, &found);
     if (status != 0) return status == EAI_SYSTEM ? socket_last_error() : socket_error_number(status, true);
-    int reason = WSA_HOST_NOT_FOUND;
-    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            reason = 0;
-            break;
-        }
-    }
+    // Asked for IPv4 only, so every answer is one.
+    *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(found);
-    return reason;
+    return 0;
 }

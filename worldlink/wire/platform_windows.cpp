@@ -6,7 +6,6 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include <cstdlib>
 
 namespace {
 
@@ -102,22 +101,16 @@ int socket_receive(SocketHandle handle, uint8_t* destination, int count) {
 
 // WSAPoll, unlike select, has no 64-socket limit.
 int socket_wait(const SocketHandle* handles, int count, int timeout_ms) {
-    constexpr int LOCAL_SLOTS = 64;
-    WSAPOLLFD local[LOCAL_SLOTS];
-    WSAPOLLFD* watch = local;
-    if (count > LOCAL_SLOTS) {
-        watch = static_cast<WSAPOLLFD*>(std::malloc(sizeof(WSAPOLLFD) * static_cast<size_t>(count)));
-        if (!watch) return -1;
-    }
+    ScratchArray<WSAPOLLFD> watch(count);
+    if (!watch.data()) return -1;
     for (int k = 0; k < count; ++k) watch[k] = WSAPOLLFD{native(handles[k]), POLLRDNORM, 0};
     int ready = -1;
-    if (WSAPoll(watch, static_cast<ULONG>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
+    if (WSAPoll(watch.data(), static_cast<ULONG>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
         // A closed or failed socket counts as readable: the next receive
         // reports it.
         for (int k = 0; k < count && ready < 0; ++k)
             if (watch[k].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) ready = k;
     }
-    if (watch != local) std::free(watch);
     return ready;
 }
 
@@ -132,14 +125,8 @@ int socket_resolve(const char* name, uint32_t* address) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (const int status = getaddrinfo(name, nullptr, &hints, &found); status != 0) return status;
-    int reason = WSA_HOST_NOT_FOUND;
-    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            reason = 0;
-            break;
-        }
-    }
+    // Asked for IPv4 only, so every answer is one.
+    *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(found);
-    return reason;
+    return 0;
 }

@@ -128,21 +128,15 @@ int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken) {
 
 TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms) {
     if (count <= 0 || !links) return nullptr;
-    constexpr int LOCAL_SLOTS = 64;
-    SocketHandle local[LOCAL_SLOTS];
-    SocketHandle* handles = local;
-    if (count > LOCAL_SLOTS) {
-        handles = static_cast<SocketHandle*>(std::malloc(sizeof(SocketHandle) * static_cast<size_t>(count)));
-        if (!handles) return nullptr;
-    }
+    ScratchArray<SocketHandle> handles(count);
+    if (!handles.data()) return nullptr;
     int watched = 0;
     for (int k = 0; k < count; ++k)
         if (links[k]) handles[watched++] = links[k]->handle;
     TcpLink* ready = nullptr;
-    const int first = watched > 0 ? socket_wait(handles, watched, timeout_ms > 0 ? timeout_ms : -1) : -1;
+    const int first = watched > 0 ? socket_wait(handles.data(), watched, timeout_ms > 0 ? timeout_ms : -1) : -1;
     for (int k = 0, slot = 0; k < count && first >= 0 && !ready; ++k)
         if (links[k] && slot++ == first) ready = links[k];
-    if (handles != local) std::free(handles);
     return ready;
 }
 

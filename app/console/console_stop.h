@@ -1,0 +1,43 @@
+// How a request to close reaches the console frame, one file per platform
+// (console_stop_posix.cpp, console_stop_windows.cpp). The frame's shared
+// logic is in console_frame.cpp.
+//
+// A stop request closes the window: the frame's timer loop ends and the
+// normal teardown runs (instances destroyed, settings written, exit 0). From
+// the first request on, the close has CLOSE_GRACE_MS (a login blocking, say);
+// a second request, or a close that takes longer, ends the process at once
+// with status 128 + the request's signal number, as a shell reports a
+// process killed by that signal.
+//
+// POSIX: SIGINT and SIGTERM are the requests.
+// Windows, through SetConsoleCtrlHandler: Ctrl-C counts as SIGINT (2),
+// Ctrl-Break as SIGBREAK (21), and closing the console window, logging off
+// and shutting down as SIGTERM (15). So a Ctrl-C that has to cut a blocked
+// close short ends the program with 130 on both platforms.
+#pragma once
+
+#include <memory>
+
+inline constexpr int CLOSE_GRACE_MS = 2000;
+inline constexpr int KILLED_BY_SIGNAL = 128;
+
+// Watches for stop requests for the lifetime of one modal run, the window's
+// teardown included; the destructor restores what was there before. One at
+// a time per process.
+class ConsoleStop {
+public:
+    ConsoleStop();
+    ~ConsoleStop();
+    ConsoleStop(const ConsoleStop&) = delete;
+    ConsoleStop& operator=(const ConsoleStop&) = delete;
+
+    // A stop request has arrived.
+    bool Requested() const;
+    // Sleeps until a stop request arrives or timeoutMs has passed (negative:
+    // no time limit). May return early.
+    void Wait(int timeoutMs);
+
+private:
+    struct Watch;
+    std::unique_ptr<Watch> watch;
+};
