@@ -14,18 +14,16 @@ if(SKYFLIT_TESTS)
   include(GoogleTest)
   find_package(GTest REQUIRED)
 endif()
-# Cross-built tests are listed when CTest starts, one program after another,
-# not while building: the build then needs no emulator, and parallel link
-# steps never race to set up the emulator's first prefix (which can outlast
-# the time limit).
+# Cross-built tests are listed when CTest starts, not while linking: the build
+# needs no emulator, and parallel link steps never start it at once.
 if(CMAKE_CROSSCOMPILING)
-  set(SKYFLIT_DISCOVERY PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(SKYFLIT_DISCOVERY PRE_TEST)
 else()
-  set(SKYFLIT_DISCOVERY POST_BUILD DISCOVERY_TIMEOUT 60)
+  set(SKYFLIT_DISCOVERY POST_BUILD)
 endif()
 function(skyflit_test name)
   add_executable(${name} ${ARGN})
   skyflit_strict(${name})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE ${SKYFLIT_DISCOVERY} PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_MODE ${SKYFLIT_DISCOVERY} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
