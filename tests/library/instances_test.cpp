@@ -1,8 +1,9 @@
 #include "tests/library/library_fixture.h"
 
-#include <unistd.h>
+#include "worldlink/wire/platform.h"
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -22,6 +23,33 @@ TEST(LibraryStart, RefusesOtherBuildsAndAnswersEveryCallUntilStarted) {
     ASSERT_EQ(wl_init(20), 0);
     EXPECT_EQ(wl_wait(0), REASON_NO_INSTANCE);
     EXPECT_EQ(wl_term(), 0);
+}
+
+// Whoever started the socket layer stops it: on Windows an extra clean-up by
+// the library would take Winsock from under the caller's own sockets.
+TEST(LibraryTerm, LeavesASocketLayerItDidNotStartRunning) {
+    const std::pair<const char*, void (*)()> sequences[] = {
+        {"term without init", [] { wl_term(); }},
+        {"term after a refused init", [] {
+             wl_init(19);
+             wl_term();
+         }},
+        {"term twice", [] {
+             wl_init(LIBRARY_BUILD);
+             wl_term();
+             wl_term();
+         }},
+    };
+    for (const auto& [name, calls] : sequences) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(net_start(), 0);
+        calls();
+        SocketHandle listener = NO_SOCKET;
+        uint16_t port = 0;
+        EXPECT_EQ(tcp_listen(net_order32(LOOPBACK_ADDRESS), 0, &listener, &port), 0);
+        if (listener != NO_SOCKET) socket_close(listener);
+        EXPECT_EQ(net_stop(), 0);
+    }
 }
 
 class InstancesTest : public LibraryTest {};
@@ -76,11 +104,13 @@ TEST_F(InstancesTest, AFailedCreateLeavesNothingBehind) {
     Instance* out = nullptr;
     EXPECT_EQ(wl_create(ScriptedPeer::host, 70000, &out), REASON_UNABLE_TO_CONNECT);
     EXPECT_EQ(wl_create(ScriptedPeer::host, -1, &out), REASON_UNABLE_TO_CONNECT);
+    // An empty name names no host, whatever the local resolver makes of it.
+    EXPECT_EQ(wl_create("", universe.port(), &out), 11001);
     SocketHandle listener = NO_SOCKET;
     uint16_t refusing = 0;
     ASSERT_EQ(tcp_listen(universe.address_network(), 0, &listener, &refusing), 0);
-    ::close(listener);
-    EXPECT_EQ(wl_create(ScriptedPeer::host, ntohs(refusing), &out), REASON_UNABLE_TO_CONNECT);
+    socket_close(listener);
+    EXPECT_EQ(wl_create(ScriptedPeer::host, net_order16(refusing), &out), REASON_UNABLE_TO_CONNECT);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(wl_instance(), instance);
     EXPECT_EQ(library.instance_count, 1);

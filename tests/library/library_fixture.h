@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <cstring>
 
 // Event handlers are plain functions; they report through these.

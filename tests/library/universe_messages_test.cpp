@@ -179,8 +179,8 @@ TEST_F(UniverseMessagesTest, RepliesFillTheirAttributes) {
 
 TEST_F(UniverseMessagesTest, AWorldAddressIsCachedUnderTheLowerCaseNameUnlessRefused) {
     ASSERT_TRUE(deliver(MSG_WORLD_ADDRESS, Body().string("EaRtH").dword(0x7F000001).word(6671).word(33)));
-    EXPECT_EQ(instance->world_address, htonl(0x7F000001));
-    EXPECT_EQ(instance->world_port, htons(6671));
+    EXPECT_EQ(instance->world_address, net_order32(0x7F000001));
+    EXPECT_EQ(instance->world_port, net_order16(6671));
     EXPECT_EQ(instance->world_build, 33);
 
     const WorldCacheKey key = world_cache_key(instance, "earth");
@@ -192,8 +192,8 @@ TEST_F(UniverseMessagesTest, AWorldAddressIsCachedUnderTheLowerCaseNameUnlessRef
         return value;
     };
     WorldCacheValue value = cached();
-    EXPECT_EQ(value.address, htonl(0x7F000001));
-    EXPECT_EQ(value.port, htons(6671));
+    EXPECT_EQ(value.address, net_order32(0x7F000001));
+    EXPECT_EQ(value.port, net_order16(6671));
     EXPECT_EQ(value.build, 33);
     const uint32_t first_stored = value.stored_at;
 
@@ -201,7 +201,7 @@ TEST_F(UniverseMessagesTest, AWorldAddressIsCachedUnderTheLowerCaseNameUnlessRef
     ASSERT_TRUE(deliver(MSG_WORLD_ADDRESS, Body().string("earth").dword(0x7F000002).word(6672).word(34)));
     value = cached();
     EXPECT_EQ(value.stored_at, first_stored + 5000) << "a second answer refreshes the entry";
-    EXPECT_EQ(value.port, htons(6672));
+    EXPECT_EQ(value.port, net_order16(6672));
     EXPECT_EQ(library.world_address_cache->count, 1);
 
     ASSERT_TRUE(deliver(MSG_WORLD_ADDRESS, Body().string("nowhere"), 27));

@@ -16,6 +16,7 @@
 //    wl_wait with a positive time end: pump with wl_wait(0) (see eventually).
 #pragma once
 
+#include "tests/support/socket_pair.h"
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
 
@@ -162,6 +163,7 @@ private:
     int resolve(int link);
     bool sealed_type(int type) const;
 
+    NetworkInUse network;  // first: it outlives every socket below
     PeerRole role;
     SocketHandle listener = NO_SOCKET;
     uint16_t listen_port = 0;

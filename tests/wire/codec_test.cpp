@@ -1,8 +1,8 @@
 #include "wire_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -20,7 +20,7 @@ TEST_F(Codec, EveryFieldCodeIsBigEndianOnTheWire) {
     expect_sent({pack_begin(6), pack_end()}, {0x00, 0x01, 0x06});
     const uint8_t data[3] = {9, 8, 7};
     expect_sent({pack_begin(0x1234), pack_byte(0x1FF), pack_word(0x12345), pack_long(20), pack_long(-2),
-                 PackItem{13, 0, nullptr}, pack_string("abc"), pack_address(htonl(0x7F000102)),
+                 PackItem{13, 0, nullptr}, pack_string("abc"), pack_address(net_order32(0x7F000102)),
                  pack_byte_string(0x105, "xy"), pack_data(3, data), pack_end()},
                 framed({0x34,                    // type, low 8 bits
                         0xFF,                    // byte
@@ -35,8 +35,9 @@ TEST_F(Codec, EveryFieldCodeIsBigEndianOnTheWire) {
 
 TEST_F(Codec, StringsUpTo255CharactersFit) {
     const std::string longest(255, 'q');
-    Bytes wire = {0x01, 0x03, 0x01, 0x00, 0x00, 0xFF};
-    wire.resize(wire.size() + 255, 'q');
+    const Bytes head = {0x01, 0x03, 0x01, 0x00, 0x00, 0xFF};
+    Bytes wire(head.size() + 255, 'q');
+    std::copy(head.begin(), head.end(), wire.begin());
     expect_sent({pack_begin(1), pack_string(nullptr), pack_string(""), pack_string(longest.c_str()), pack_end()}, wire);
 }
 
@@ -125,7 +126,7 @@ TEST_F(Codec, StringsDataAndAddresses) {
     EXPECT_STREQ(empty, "");
     EXPECT_STREQ(text, "hi");
     EXPECT_EQ(Bytes(data, data + length), (Bytes{1, 2, 3}));
-    EXPECT_EQ(address, htonl(0x0A000001));
+    EXPECT_EQ(address, net_order32(0x0A000001));
 }
 
 TEST_F(Codec, UnreadBytesAtTheEndAreALengthErrorUnlessSkipped) {
@@ -175,7 +176,7 @@ TEST(CodecCuts, EveryCutOfAKeyMessageFailsCleanly) {
 TEST(Unsealing, ServerRecoversASealedLogin) {
     LinkedPair pair;
     Connection* server = nullptr;
-    ASSERT_EQ(connection_adopt(std::exchange(pair.peer, -1), &server), 0);
+    ASSERT_EQ(connection_adopt(pair.sockets.take(1), &server), 0);
     ASSERT_EQ(msg_pack(pair.connection, {pack_begin_sealed(2), pack_long(1234), pack_string("Bird1"), pack_end()}), 0);
     ASSERT_EQ(receive_frame(server), 0);
     uint8_t type = 0;

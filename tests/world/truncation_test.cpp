@@ -1,12 +1,13 @@
 // Every world handler fed a frame cut short, or one byte too long, must report
 // a broken link and read nothing outside the frame (the sanitizer build checks
-// the reads). Frames go straight into the dispatcher over a socket pair.
+// the reads). Frames go straight into the dispatcher over a loopback socket
+// pair.
 #include "tests/world/world_fixture.h"
 
-#include <algorithm>
+#include "tests/support/socket_pair.h"
+#include "worldlink/wire/platform.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace {
 
@@ -70,27 +71,24 @@ protected:
 
     // Hands one frame to the dispatcher on a fresh link and returns its result.
     int dispatch(const std::vector<uint8_t>& content) {
-        int ends[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
-            ADD_FAILURE() << "no socket pair";
-            return -1;
-        }
+        SocketPair ends;
         Connection* link = nullptr;
-        if (connection_adopt(ends[0], &link) != 0) {
-            ::close(ends[1]);
-            ADD_FAILURE() << "cannot adopt the socket";
+        if (!ends.ok() || connection_adopt(ends.take(0), &link) != 0) {
+            ADD_FAILURE() << "no socket pair";
             return -1;
         }
         bot->world_link = link;
         bot->world_state = WORLD_IN;
         bot->world_build = 30;
         const std::vector<uint8_t> frame = Body().word(static_cast<int>(content.size())).raw(content).bytes();
-        EXPECT_EQ(::write(ends[1], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        EXPECT_TRUE(send_all(ends.end(1), frame));
+        // Loopback bytes need not be there the moment the send returns.
+        const SocketHandle own_end = connection_handle(link);
+        EXPECT_EQ(socket_wait(&own_end, 1, 2000), 0);
         int reason = WIRE_NOT_YET;
         for (int attempt = 0; attempt < 100 && reason == WIRE_NOT_YET; ++attempt) reason = world_dispatch(bot);
         connection_close(bot->world_link);
         bot->world_link = nullptr;
-        ::close(ends[1]);
         return reason;
     }
 };

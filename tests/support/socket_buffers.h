@@ -1,0 +1,9 @@
+// What each platform provides to the socket test helpers beyond the wire
+// layer's own calls: socket_buffers_posix.cpp and socket_buffers_windows.cpp.
+#pragma once
+
+#include "worldlink/wire/wire.h"
+
+// Asks for small kernel send and receive buffers, so a test fills them with
+// a few kilobytes; the system may round the size up.
+void socket_shrink_buffers(SocketHandle handle, int bytes);
