@@ -130,6 +130,9 @@ int service_pass(int timeout_ms);
 void service_release();
 int universe_login(Instance* instance);
 void universe_link_lost(Instance* instance);
+// Closes the world link and forgets the avatars it told of: a world entered
+// again tells of everyone present.
+void world_link_end(Instance* instance);
 int world_connect(Instance* instance);
 int world_login(Instance* instance);
 void world_link_lost(Instance* instance);

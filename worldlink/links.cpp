@@ -75,8 +75,13 @@ void world_link_lost(Instance* instance) {
     world_retry(instance);
 }
 
-void world_link_close(Instance* instance, int reason) {
+void world_link_end(Instance* instance) {
     link_close(&instance->world_link);
+    table_clear(instance->avatars);
+}
+
+void world_link_close(Instance* instance, int reason) {
+    world_link_end(instance);
     const int old_state = instance->world_state;
     instance->world_state = WORLD_NONE;
     store_int_set(instance->attributes, ATTR_WORLD_DISCONNECT_REASON, reason);
@@ -85,7 +90,7 @@ void world_link_close(Instance* instance, int reason) {
 }
 
 void world_retry(Instance* instance) {
-    link_close(&instance->world_link);
+    world_link_end(instance);
     instance->world_state = WORLD_RETRY;
     instance->world_retry_at = tick_now() + RETRY_AFTER;
     instance->world_heard_at = 0;

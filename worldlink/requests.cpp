@@ -14,7 +14,7 @@ constexpr int WHISPER_MAX = 255;
 
 // Closes the world link without telling anyone: the server notices the drop.
 void world_leave(Instance* instance) {
-    link_close(&instance->world_link);
+    world_link_end(instance);
     instance->world_state = WORLD_NONE;
     instance->state_pending = 0;
     // The next world starts its silence clock afresh, or a world left long

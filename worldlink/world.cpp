@@ -107,14 +107,16 @@ void avatar_add(Instance* instance, Connection* link) {
 void avatar_delete(Instance* instance, Connection* link) {
     uint16_t session = 0;
     if (msg_unpack(link, {unpack_word(&session), unpack_end()}) != 0) return;
-    if (!event_installed(EVENT_AVATAR_DELETE)) return;
     uint32_t key = session;
-    if (const char* name = avatar_find(instance, key)) {
-        put_text(instance, ATTR_AVATAR_NAME, name);
-        table_remove(instance->avatars, &key, sizeof key);
+    const bool heard = event_installed(EVENT_AVATAR_DELETE);
+    if (heard) {
+        if (const char* name = avatar_find(instance, key)) put_text(instance, ATTR_AVATAR_NAME, name);
+        put(instance, ATTR_AVATAR_SESSION, session);
     }
-    put(instance, ATTR_AVATAR_SESSION, session);
-    event_fire(instance, EVENT_AVATAR_DELETE);
+    // Forgotten even when nobody listens, or every visitor that ever left
+    // would stay in the table for as long as the world link lasts.
+    table_remove(instance->avatars, &key, sizeof key);
+    if (heard) event_fire(instance, EVENT_AVATAR_DELETE);
 }
 
 // Session (2), x, y, z (4 each), heading (2), type (1), second value (1).

@@ -85,6 +85,14 @@ TEST_F(TableTest, ThousandsOfEntriesAreAllFound) {
             EXPECT_EQ(std::memcmp(table_value(entry), &session, 4), 0) << session;
         }
     }
+    // Cleared, the table is empty and as usable as a new one.
+    table_clear(table);
+    EXPECT_EQ(table->count, 0);
+    const uint32_t again = 7;
+    EXPECT_EQ(table_find(table, &again, 4), nullptr);
+    ASSERT_NE(table_add(table, &again, 4, 4, &found), nullptr);
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(table->count, 1);
 }
 
 // A hash at or above 2^31 would turn negative in signed bucket arithmetic.

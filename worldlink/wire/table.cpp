@@ -111,7 +111,7 @@ KeyedTable* table_create(int bucket_count) {
     return table;
 }
 
-void table_destroy(KeyedTable* table) {
+void table_clear(KeyedTable* table) {
     if (!table) return;
     for (int b = 0; b < table->bucket_count; ++b) {
         TableEntry* entry = table->buckets[b];
@@ -120,7 +120,14 @@ void table_destroy(KeyedTable* table) {
             std::free(entry);
             entry = next;
         }
+        table->buckets[b] = nullptr;
     }
+    table->count = 0;
+}
+
+void table_destroy(KeyedTable* table) {
+    if (!table) return;
+    table_clear(table);
     std::free(table->buckets);
     std::free(table);
 }

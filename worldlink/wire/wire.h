@@ -261,6 +261,8 @@ struct KeyedTable {
 
 KeyedTable* table_create(int bucket_count);
 void table_destroy(KeyedTable* table);
+// Frees every entry; the table stays, empty.
+void table_clear(KeyedTable* table);
 TableEntry* table_add(KeyedTable* table, const void* key, int key_length, int value_size, int* found);
 TableEntry* table_find(KeyedTable* table, const void* key, int key_length);
 int table_remove(KeyedTable* table, const void* key, int key_length);
