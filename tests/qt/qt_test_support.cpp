@@ -56,33 +56,11 @@ void WhenWindowShown(std::function<void(ControlWindow&)> script) {
 }
 
 bool RecordingHandler::Initialize(DialogFrame& shown) {
-    frame = &shown;
-    events.push_back("initialize");
-    if (onInitialize) {
-        onInitialize(shown);
-    }
+    EventRecorder::Initialize(shown);
     if (script) {
         WhenWindowShown([this](ControlWindow& window) { script(*frame, window); });
     }
     return true;
-}
-
-void RecordingHandler::OnCommand(int id) {
-    events.push_back("command " + std::to_string(id));
-    if (onCommand) {
-        onCommand(*frame, id);
-    }
-}
-
-void RecordingHandler::OnTimer(int id) {
-    events.push_back("timer " + std::to_string(id));
-    if (onTimer) {
-        onTimer(*frame, id);
-    }
-}
-
-int RecordingHandler::Count(const std::string& event) const {
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
 }
 
 MessageBoxWatcher::MessageBoxWatcher() {

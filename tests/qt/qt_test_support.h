@@ -3,6 +3,8 @@
 // watcher that answers message boxes, and a recorder of what a label painted.
 #pragma once
 
+#include "tests/support/event_recorder.h"
+
 #include "app/dialog.h"
 #include "app/qt/control_window.h"
 
@@ -34,24 +36,13 @@ Widget* ControlOf(ControlWindow& window, int id) {
 
 // Records every delivery as a short line ("command 1000", "text 1003",
 // "timer 42", "initialize", "teardown"); optional hooks act on them.
-class RecordingHandler : public DialogHandler {
+// The recorder, and a script run once the modal loop is running and the
+// window is on screen.
+class RecordingHandler : public EventRecorder {
 public:
     bool Initialize(DialogFrame& frame) override;
-    void Teardown() override { events.push_back("teardown"); }
-    void OnCommand(int id) override;
-    void OnTextChanged(int id) override { events.push_back("text " + std::to_string(id)); }
-    void OnTimer(int id) override;
 
-    // Runs once the modal loop is running and the window is on screen.
     std::function<void(DialogFrame&, ControlWindow&)> script;
-    std::function<void(DialogFrame&, int)> onCommand;
-    std::function<void(DialogFrame&, int)> onTimer;
-    std::function<void(DialogFrame&)> onInitialize;
-
-    std::vector<std::string> events;
-    DialogFrame* frame = nullptr;
-
-    int Count(const std::string& event) const;
 };
 
 // Runs the script on the program's control window once it is on screen.

@@ -131,33 +131,6 @@ void PostKey(HWND control, UINT key) {
     PostMessageW(control, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
 }
 
-bool RecordingHandler::Initialize(DialogFrame& window) {
-    frame = &window;
-    events.push_back("initialize");
-    if (onInitialize) {
-        onInitialize(window);
-    }
-    return true;
-}
-
-void RecordingHandler::OnCommand(int id) {
-    events.push_back("command " + std::to_string(id));
-    if (onCommand) {
-        onCommand(*frame, id);
-    }
-}
-
-void RecordingHandler::OnTimer(int id) {
-    events.push_back("timer " + std::to_string(id));
-    if (onTimer) {
-        onTimer(*frame, id);
-    }
-}
-
-int RecordingHandler::Count(const std::string& event) const {
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
-}
-
 MessageBoxWatcher::MessageBoxWatcher() : timer(10, [this] { Poll(); }) {}
 
 void MessageBoxWatcher::Poll() {

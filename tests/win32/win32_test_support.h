@@ -5,6 +5,8 @@
 // effect of the keys the previous step posted.
 #pragma once
 
+#include "tests/support/event_recorder.h"
+
 #include "app/dialog.h"
 
 #include <windows.h>
@@ -58,23 +60,7 @@ void PostKey(HWND control, UINT key);
 
 // Records every delivery as a short line ("command 1000", "text 1003",
 // "timer 42", "initialize", "teardown"); optional hooks act on them.
-class RecordingHandler : public DialogHandler {
-public:
-    bool Initialize(DialogFrame& frame) override;
-    void Teardown() override { events.push_back("teardown"); }
-    void OnCommand(int id) override;
-    void OnTextChanged(int id) override { events.push_back("text " + std::to_string(id)); }
-    void OnTimer(int id) override;
-
-    std::function<void(DialogFrame&)> onInitialize;
-    std::function<void(DialogFrame&, int)> onCommand;
-    std::function<void(DialogFrame&, int)> onTimer;
-
-    std::vector<std::string> events;
-    DialogFrame* frame = nullptr;
-
-    int Count(const std::string& event) const;
-};
+using RecordingHandler = EventRecorder;
 
 struct SeenMessage {
     std::string title;
