@@ -49,8 +49,14 @@ TEST(Rc4Keystream, EveryWayOfApplyingFollowsOneStream) {
     Bytes data(1000);
     for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>(k * 7);
     Bytes block = data;
-    rc4_apply(by_block, block.data(), 333);
-    rc4_apply(by_block, block.data() + 333, 667);
+    // Pieces of every length around the eight bytes applied at once, at
+    // every alignment.
+    size_t done = 0;
+    for (const size_t piece : {0, 1, 7, 8, 9, 15, 16, 17, 3, 333}) {
+        rc4_apply(by_block, block.data() + done, static_cast<int>(piece));
+        done += piece;
+    }
+    rc4_apply(by_block, block.data() + done, static_cast<int>(block.size() - done));
     EXPECT_EQ(block, xor_with(data, link_keystream(1000)));
     for (auto& b : block) b = rc4_byte(by_byte, b);
     EXPECT_EQ(block, data);

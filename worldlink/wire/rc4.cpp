@@ -1,6 +1,8 @@
 #include "worldlink/wire/wire.h"
 
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 
 Rc4State* rc4_create(const uint8_t* key, int key_length) {
     auto* state = static_cast<Rc4State*>(std::malloc(sizeof(Rc4State)));
@@ -21,36 +23,59 @@ Rc4State* rc4_create(const uint8_t* key, int key_length) {
 
 void rc4_destroy(Rc4State* state) { std::free(state); }
 
+namespace {
+
+// One generator step on indices held as bytes, so they wrap without masking.
+inline uint8_t rc4_step(uint8_t* S, uint8_t& i, uint8_t& j) {
+    ++i;
+    const uint8_t si = S[i];
+    j = static_cast<uint8_t>(j + si);
+    const uint8_t sj = S[j];
+    S[i] = sj;
+    S[j] = si;
+    return S[static_cast<uint8_t>(si + sj)];
+}
+
+// Where the byte at `offset` of an 8-byte word sits in its value.
+constexpr int byte_shift(int offset) { return 8 * (std::endian::native == std::endian::little ? offset : 7 - offset); }
+
+}  // namespace
+
 uint8_t rc4_next(Rc4State* state) {
-    uint8_t* S = state->S;
-    const int i = (state->i + 1) & 0xFF;
-    const int j = (state->j + S[i]) & 0xFF;
-    const uint8_t swap = S[i];
-    S[i] = S[j];
-    S[j] = swap;
+    auto i = static_cast<uint8_t>(state->i);
+    auto j = static_cast<uint8_t>(state->j);
+    const uint8_t byte = rc4_step(state->S, i, j);
     state->i = i;
     state->j = j;
-    return S[(S[i] + S[j]) & 0xFF];
+    return byte;
 }
 
 uint8_t rc4_byte(Rc4State* state, uint8_t byte) { return byte ^ rc4_next(state); }
 
 void rc4_apply(Rc4State* state, uint8_t* buffer, int count) {
-    // Indices kept in locals so the loop runs out of registers.
+    // Indices in locals, and eight keystream bytes applied with one word
+    // access: written out, so the compiler keeps the word in a register.
     uint8_t* S = state->S;
-    unsigned i = static_cast<unsigned>(state->i);
-    unsigned j = static_cast<unsigned>(state->j);
-    for (int k = 0; k < count; ++k) {
-        i = (i + 1) & 0xFF;
-        const uint8_t si = S[i];
-        j = (j + si) & 0xFF;
-        const uint8_t sj = S[j];
-        S[i] = sj;
-        S[j] = si;
-        buffer[k] ^= S[(si + sj) & 0xFF];
+    auto i = static_cast<uint8_t>(state->i);
+    auto j = static_cast<uint8_t>(state->j);
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        uint64_t stream = static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(0);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(1);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(2);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(3);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(4);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(5);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(6);
+        stream |= static_cast<uint64_t>(rc4_step(S, i, j)) << byte_shift(7);
+        uint64_t word;
+        std::memcpy(&word, buffer + k, sizeof word);
+        word ^= stream;
+        std::memcpy(buffer + k, &word, sizeof word);
     }
-    state->i = static_cast<int>(i);
-    state->j = static_cast<int>(j);
+    for (; k < count; ++k) buffer[k] ^= rc4_step(S, i, j);
+    state->i = i;
+    state->j = j;
 }
 
 void rc4_skip(Rc4State* state, int count) {
