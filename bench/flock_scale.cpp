@@ -3,16 +3,21 @@
 // bird, then wl_enter per bird, then avatar and centre with wl_state_change;
 // a hop of every bird each 990 ms, the library pumped each 100 ms).
 //
-// Reported per flock size: time from "Login" until the last placement was
-// sent and until worldsim shows every bird at the centre, the time to read
-// the backlog of avatar adds, CPU time of one hop tick in the program and in
-// worldsim, the program's CPU share while flying, and resident memory per
-// bird.
+// Reported per flock size: time and CPU from "Login" until the last placement
+// was sent and the backlog of avatar adds was read, worldsim's CPU over the
+// same start, the time to read that backlog, CPU time of one hop tick beside
+// the cost of as many bare 22-byte sends on as many sockets, the program's CPU
+// share while flying, and resident memory per bird.
 // The loopback round trip, measured in the same run, is the floor.
 //
-//   flock_scale                 10, 100 and 1000 birds, each in a fresh process
-//   flock_scale --birds N       one size, one result line
+//   flock_scale                       10, 100 and 1000 birds, a Markdown table
+//   flock_scale --birds 10,100 --birds 9000
+//                                     the sizes, each in a fresh process
+//   flock_scale --no-chat             no handler installed (event mask 0)
+//   flock_scale --stop-after-start    no flight: start figures only
+//   flock_scale --json                one JSON object per size, one per line
 #include <arpa/inet.h>
+#include <getopt.h>
 #include <httplib.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -89,22 +94,46 @@ void raise_file_limit() {
     }
 }
 
-// Median round trip of one byte over a loopback TCP connection.
-double loopback_round_trip_us() {
+// A listener on 127.0.0.1 with an ephemeral port; its address in `address`.
+int loopback_listener(int backlog, sockaddr_in& address) {
     int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
+    address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, 1);
+    listen(listener, backlog);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    int client = socket(AF_INET, SOCK_STREAM, 0);
-    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int server = accept(listener, nullptr, nullptr);
+    return listener;
+}
+
+// A connected pair through the listener, both ends without send delay;
+// false (and whatever was opened closed) when the system refuses.
+bool loopback_pair(int listener, const sockaddr_in& address, int& client, int& server) {
+    client = socket(AF_INET, SOCK_STREAM, 0);
+    server = -1;
+    if (client >= 0 && connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        server = accept(listener, nullptr, nullptr);
+    if (server < 0) {
+        if (client >= 0) close(client);
+        return false;
+    }
     int on = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return true;
+}
+
+// Median round trip of one byte over a loopback TCP connection.
+double loopback_round_trip_us() {
+    sockaddr_in address;
+    int listener = loopback_listener(1, address);
+    int client = -1;
+    int server = -1;
+    if (!loopback_pair(listener, address, client, server)) {
+        close(listener);
+        return 0;
+    }
     std::vector<double> trips;
     char byte = 'x';
     for (int i = 0; i < 2000; ++i) {
@@ -134,8 +163,6 @@ void hop(Instance* bird) {
     wl_state_change();
 }
 
-void on_chat() {}
-
 bool all_placed(httplib::Client& viewer, int birds) {
     auto answer = viewer.Get("/api/worlds/flock/avatars");
     if (!answer || answer->status != 200) return false;
@@ -146,8 +173,40 @@ bool all_placed(httplib::Client& viewer, int birds) {
     return placed == birds;
 }
 
-int run_one(int birds) {
-    raise_file_limit();
+struct Options {
+    std::vector<int> sizes;
+    bool chat = true;
+    bool fly = true;
+    bool json = false;
+};
+
+// CPU time of one 22-byte send on each of `count` loopback connections (a
+// state change is that long on the wire): the floor of a hop tick.
+double send_floor_ms(int count) {
+    sockaddr_in address;
+    int listener = loopback_listener(SOMAXCONN, address);
+    std::vector<int> sockets;
+    for (int k = 0; k < count; ++k) {
+        int client = -1;
+        int server = -1;
+        if (!loopback_pair(listener, address, client, server)) break;
+        sockets.push_back(client);
+        sockets.push_back(server);
+    }
+    const uint8_t frame[22] = {0, 22};
+    double start = cpu_ms();
+    for (size_t k = 0; k < sockets.size(); k += 2) send(sockets[k], frame, sizeof frame, MSG_NOSIGNAL);
+    double spent = cpu_ms() - start;
+    for (int fd : sockets) close(fd);
+    close(listener);
+    return sockets.size() / 2 == static_cast<size_t>(count) ? spent : -1;
+}
+
+void on_chat() {}
+
+int run_one(int birds, const Options& options) {
+    raise_file_limit();  // worldsim inherits it
+    const double floor_ms = send_floor_ms(std::min(birds, 1000));
     SimProcess sim;
     std::string error;
     if (sim_process_start(WORLDSIM_BINARY, {"--port", "0", "--viewer-port", "0", "--world", "flock"}, &sim, 10000,
@@ -157,10 +216,13 @@ int run_one(int birds) {
     }
     long rss_before = rss_kib();
     wl_init(LIBRARY_BUILD);
-    wl_event_set(EVENT_CHAT, on_chat);  // the program's one handler, so the same event mask
+    // The program's one handler gives the same event mask (0x05).
+    if (options.chat) wl_event_set(EVENT_CHAT, on_chat);
     std::vector<Instance*> flock;
     int failed = 0;
 
+    const double cpu_before = cpu_ms();
+    const double server_cpu_before = child_cpu_ms(sim.pid);
     auto login = Clock::now();
     for (int i = 1; i <= birds && failed == 0; ++i) {
         Instance* bird = nullptr;
@@ -185,18 +247,13 @@ int run_one(int birds) {
         wl_int_set(ATTR_MY_Y, CENTRE_Y);
         wl_state_change();
     }
-    double placed_sent_ms = ms_since(login);
+    const double placed_sent_ms = ms_since(login);
     if (failed != 0) {
         std::fprintf(stderr, "flock_scale: %d birds: a bird failed with reason %d\n", birds, failed);
         wl_term();
         sim_process_stop(&sim, 5000);
         return 1;
     }
-    httplib::Client viewer("127.0.0.1", sim.viewer_port);
-    viewer.set_read_timeout(10, 0);
-    while (!all_placed(viewer, birds) && ms_since(login) < 120000) wl_wait(10);
-    double placed_seen_ms = ms_since(login);
-    long rss_after = rss_kib();
 
     // Everyone hears of everyone (the chat handler asks for avatars), so a
     // big flock has a backlog of avatar adds to read before it flies.
@@ -206,43 +263,71 @@ int run_one(int birds) {
         wl_wait(0);
         if (ms_since(pass) < 20 || ms_since(settle) > 120000) break;
     }
-    double settle_ms = ms_since(settle);
+    const double settle_ms = ms_since(settle);
+    const double start_cpu = cpu_ms() - cpu_before;
+    const double server_start_cpu = child_cpu_ms(sim.pid) - server_cpu_before;
+
+    httplib::Client viewer("127.0.0.1", sim.viewer_port);
+    viewer.set_read_timeout(10, 0);
+    while (!all_placed(viewer, birds) && ms_since(login) < 120000) wl_wait(10);
+    const double placed_seen_ms = ms_since(login);
+    long rss_after = rss_kib();
 
     // Fly: pump every 100 ms, hop every 990 ms, as the program's timers do.
     double hop_cpu = 0;
-    double flight_cpu = cpu_ms();
-    double server_cpu_before = child_cpu_ms(sim.pid);
-    auto flight = Clock::now();
-    auto next_hop = flight + std::chrono::milliseconds(HOP_PERIOD_MS);
-    for (int tick = 0; tick < HOP_TICKS;) {
-        if (Clock::now() >= next_hop) {
-            double start = cpu_ms();
-            for (Instance* bird : flock) hop(bird);
-            hop_cpu += cpu_ms() - start;
-            ++tick;
-            next_hop += std::chrono::milliseconds(HOP_PERIOD_MS);
+    double flight_share = 0;
+    double server_hop_cpu = 0;
+    if (options.fly) {
+        double flight_cpu = cpu_ms();
+        double server_cpu = child_cpu_ms(sim.pid);
+        auto flight = Clock::now();
+        auto next_hop = flight + std::chrono::milliseconds(HOP_PERIOD_MS);
+        for (int tick = 0; tick < HOP_TICKS;) {
+            if (Clock::now() >= next_hop) {
+                double start = cpu_ms();
+                for (Instance* bird : flock) hop(bird);
+                hop_cpu += cpu_ms() - start;
+                ++tick;
+                next_hop += std::chrono::milliseconds(HOP_PERIOD_MS);
+            }
+            wl_wait(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(PUMP_PERIOD_MS));
         }
-        wl_wait(0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(PUMP_PERIOD_MS));
+        flight_share = 100.0 * (cpu_ms() - flight_cpu) / ms_since(flight);
+        server_hop_cpu = (child_cpu_ms(sim.pid) - server_cpu) / HOP_TICKS;
+        hop_cpu /= HOP_TICKS;
     }
-    double flight_s = ms_since(flight) / 1000.0;
-    flight_cpu = cpu_ms() - flight_cpu;
-    double server_cpu = child_cpu_ms(sim.pid) - server_cpu_before;
     wl_term();
     sim_process_stop(&sim, 5000);
-    std::printf("%d %.1f %.1f %.1f %.3f %.1f %.3f %.1f\n", birds, placed_sent_ms, placed_seen_ms, settle_ms,
-                hop_cpu / HOP_TICKS, 100.0 * flight_cpu / (flight_s * 1000.0), server_cpu / HOP_TICKS,
-                static_cast<double>(rss_after - rss_before) / birds);
+    nlohmann::json result = {
+        {"birds", birds},
+        {"mask", options.chat ? 5 : 0},
+        {"start_ms", placed_sent_ms},
+        {"start_cpu_ms", start_cpu},
+        {"worldsim_start_cpu_ms", server_start_cpu},
+        {"placed_seen_ms", placed_seen_ms},
+        {"backlog_ms", settle_ms},
+        {"hop_cpu_ms", options.fly ? nlohmann::json(hop_cpu) : nlohmann::json()},
+        {"flight_cpu_percent", options.fly ? nlohmann::json(flight_share) : nlohmann::json()},
+        {"worldsim_hop_cpu_ms", options.fly ? nlohmann::json(server_hop_cpu) : nlohmann::json()},
+        {"send_floor_ms", floor_ms},
+        {"send_floor_sockets", std::min(birds, 1000)},
+        {"rss_per_bird_kib", static_cast<double>(rss_after - rss_before) / birds},
+    };
+    std::printf("%s\n", result.dump().c_str());
     return 0;
 }
 
-// Runs this program again with --birds N and returns its result line.
-std::string run_child(int birds) {
+// Runs this program again for one size and returns its JSON line.
+std::string run_child(int birds, const Options& options) {
     char path[] = "/tmp/flock-scale-XXXXXX";
     int fd = mkstemp(path);
     std::string self = "/proc/self/exe";
     std::string count = std::to_string(birds);
-    std::vector<char*> argv{self.data(), const_cast<char*>("--birds"), count.data(), nullptr};
+    std::vector<char*> argv{self.data(), const_cast<char*>("--child"), count.data()};
+    if (!options.chat) argv.push_back(const_cast<char*>("--no-chat"));
+    if (!options.fly) argv.push_back(const_cast<char*>("--stop-after-start"));
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
@@ -259,28 +344,92 @@ std::string run_child(int birds) {
     return spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? line : "";
 }
 
+std::string ms_text(const nlohmann::json& value, const char* format) {
+    if (!value.is_number()) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, format, value.get<double>());
+    return text;
+}
+
+void print_row(int birds, const nlohmann::json& r) {
+    if (r.is_discarded() || !r.is_object()) {
+        std::printf("| %d | failed | | | | | | | |\n", birds);
+        return;
+    }
+    std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", birds, ms_text(r["start_ms"], "%.0f ms").c_str(),
+                ms_text(r["start_cpu_ms"], "%.0f ms").c_str(), ms_text(r["placed_seen_ms"], "%.0f ms").c_str(),
+                ms_text(r["backlog_ms"], "%.0f ms").c_str(), ms_text(r["hop_cpu_ms"], "%.2f ms").c_str(),
+                ms_text(r["send_floor_ms"], "%.2f ms").c_str(), ms_text(r["flight_cpu_percent"], "%.1f %%").c_str(),
+                ms_text(r["rss_per_bird_kib"], "%.0f KiB").c_str());
+}
+
+bool parse_sizes(const char* text, std::vector<int>& sizes) {
+    std::stringstream list(text);
+    for (std::string item; std::getline(list, item, ',');) {
+        char* end = nullptr;
+        long birds = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || birds < 1 || birds > 100000) return false;
+        sizes.push_back(static_cast<int>(birds));
+    }
+    return true;
+}
+
+constexpr const char* USAGE =
+    "usage: flock_scale [--birds N[,N...]]... [--no-chat] [--stop-after-start] [--json]\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--birds") == 0) return run_one(std::atoi(argv[2]));
-    std::printf("loopback round trip (median of 2000): %.1f us\n\n", loopback_round_trip_us());
-    std::printf("| birds | Login to last placement sent | Login to all placed in worldsim | backlog read "
-                "| program CPU per hop tick | program CPU while flying | worldsim CPU per hop tick "
-                "| resident memory per bird |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-    int status = 0;
-    for (int birds : {10, 100, 1000}) {
-        std::string line = run_child(birds);
-        int n = 0;
-        double sent = 0, seen = 0, settle = 0, cpu = 0, share = 0, server = 0, kib = 0;
-        if (std::sscanf(line.c_str(), "%d %lf %lf %lf %lf %lf %lf %lf", &n, &sent, &seen, &settle, &cpu, &share,
-                        &server, &kib) != 8) {
-            std::printf("| %d | failed | | | | | | |\n", birds);
-            status = 1;
-            continue;
+    enum { BIRDS = 1, NO_CHAT, STOP_AFTER_START, JSON, CHILD };
+    const option longs[] = {{"birds", required_argument, nullptr, BIRDS},
+                            {"no-chat", no_argument, nullptr, NO_CHAT},
+                            {"stop-after-start", no_argument, nullptr, STOP_AFTER_START},
+                            {"json", no_argument, nullptr, JSON},
+                            {"child", required_argument, nullptr, CHILD},
+                            {nullptr, 0, nullptr, 0}};
+    Options options;
+    int child = 0;
+    for (int opt; (opt = getopt_long(argc, argv, "", longs, nullptr)) != -1;) {
+        switch (opt) {
+        case BIRDS:
+            if (!parse_sizes(optarg, options.sizes)) {
+                std::fprintf(stderr, "flock_scale: --birds takes sizes such as 10,100\n%s", USAGE);
+                return 2;
+            }
+            break;
+        case NO_CHAT: options.chat = false; break;
+        case STOP_AFTER_START: options.fly = false; break;
+        case JSON: options.json = true; break;
+        case CHILD: child = std::atoi(optarg); break;
+        default: std::fprintf(stderr, "%s", USAGE); return 2;
         }
-        std::printf("| %d | %.0f ms | %.0f ms | %.0f ms | %.2f ms | %.1f %% | %.2f ms | %.0f KiB |\n", n, sent, seen,
-                    settle, cpu, share, server, kib);
+    }
+    if (optind != argc) {
+        std::fprintf(stderr, "%s", USAGE);
+        return 2;
+    }
+    if (child > 0) return run_one(child, options);
+    if (options.sizes.empty()) options.sizes = {10, 100, 1000};
+    const double round_trip = loopback_round_trip_us();
+    if (!options.json) {
+        std::printf("loopback round trip (median of 2000): %.1f us\n\n", round_trip);
+        std::printf("| birds | start | start CPU (with backlog) | all placed in worldsim | backlog read "
+                    "| program CPU per hop tick | bare sends, same count | program CPU while flying "
+                    "| resident memory per bird |\n");
+        std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    }
+    int status = 0;
+    for (int birds : options.sizes) {
+        const std::string line = run_child(birds, options);
+        nlohmann::json result = nlohmann::json::parse(line, nullptr, false);
+        if (!result.is_object()) status = 1;
+        if (options.json) {
+            if (!result.is_object()) result = {{"birds", birds}, {"failed", true}};
+            result["round_trip_us"] = round_trip;
+            std::printf("%s\n", result.dump().c_str());
+        } else {
+            print_row(birds, result);
+        }
         std::fflush(stdout);
     }
     return status;
