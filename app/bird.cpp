@@ -80,12 +80,6 @@ void BirdList::PlaceAll(int x, int y, int z) {
     }
 }
 
-void BirdList::HopAll() {
-    for (Bird& bird : birds) {
-        bird.Hop();
-    }
-}
-
 void BirdList::DestroyInstances() {
     for (Bird& bird : birds) {
         // A failed selection would leave another bird current: destroy

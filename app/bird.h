@@ -2,6 +2,7 @@
 // operation first makes the bird's instance the library's current one.
 #pragma once
 
+#include "app/presence.h"
 #include "worldlink/worldlink.h"
 
 #include <cstddef>
@@ -19,6 +20,7 @@ public:
 
     std::string name;             // "Bird%d", set by Login
     Instance* instance = nullptr; // none until Create succeeds
+    Presence presence;            // as the flight's state changes tell
 };
 
 class BirdList {
@@ -30,7 +32,6 @@ public:
 
     void SetAvatarAll(int type);
     void PlaceAll(int x, int y, int z);
-    void HopAll();
     // Destroys every bird's instance, Bird1 first; birds without one are skipped.
     void DestroyInstances();
     void Clear();

@@ -81,8 +81,9 @@ public:
     // Moves the input focus to a control (after a failed field exchange).
     virtual void Focus(int /*id*/) {}
 
-    // Modal message box with an OK button. owned: the control window is its
-    // owner; false before the window exists. Returns once dismissed.
+    // Modal message box with an OK button; the text may run to several lines,
+    // split at "\n". owned: the control window is its owner; false before the
+    // window exists. Returns once dismissed.
     virtual void ShowMessage(const std::string& text, const std::string& caption,
                             MessageIcon icon, bool owned) = 0;
 
@@ -92,6 +93,11 @@ public:
 
     // Ends the modal run once the current handler has returned.
     virtual void PostQuit() = 0;
+
+    // True when every status text stays in view once shown (the console
+    // prints each on a line of its own); a window shows only the latest, so
+    // a text there must stand alone.
+    virtual bool KeepsStatusLines() const { return false; }
 
     // Window decorations; frames without them ignore these.
     virtual void SetIcon(int /*resource*/) {}

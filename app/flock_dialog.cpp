@@ -1,6 +1,7 @@
 #include "app/flock_dialog.h"
 
 #include "app/chat.h"
+#include "app/connect_detail.h"
 #include "app/platform.h"
 #include "app/settings.h"
 #include "worldlink/worldlink.h"
@@ -34,6 +35,15 @@ std::string SettingsPathHere() {
     // Too deep for the limit, or gone: the name alone still means the
     // working directory.
     return SETTINGS_FILE_NAME;
+}
+
+// "N of M birds in the world.", counting those whose leaving was told as away.
+std::string InWorldCount(BirdList& birds) {
+    std::size_t inWorld = 0;
+    for (Bird& bird : birds) {
+        inWorld += bird.presence.toldGone ? 0 : 1;
+    }
+    return std::to_string(inWorld) + " of " + std::to_string(birds.Count()) + " birds in the world.";
 }
 
 std::string Bracketed(int code) {
@@ -126,9 +136,26 @@ void FlockDialog::OnTimer(int id) {
     if (id == TIMER_PUMP) {
         wl_wait(0);
     } else if (id == TIMER_HOP && running) {
-        birds.HopAll();
+        // The hops are the flock's clock, one period each, so frames and
+        // tests drive it; a recentring looks without taking time.
+        for (Bird& bird : birds) {
+            Watch(bird, bird.Hop(), HOP_PERIOD_MS);
+        }
     } else if (id == TIMER_RECENTER && running) {
-        birds.PlaceAll(centerX, centerY, centerZ);
+        for (Bird& bird : birds) {
+            Watch(bird, bird.Place(centerX, centerY, centerZ), 0);
+        }
+    }
+}
+
+void FlockDialog::Watch(Bird& bird, int result, int elapsedMs) {
+    // The state change left the bird's instance current.
+    PresenceReport report = ObservePresence(bird.presence, result, wl_int(ATTR_WORLD_DISCONNECT_REASON), elapsedMs);
+    if (report.change == PresenceChange::Left) {
+        SetStatus(bird.name + " left the world" + Bracketed(report.reason));
+    } else if (report.change == PresenceChange::Back) {
+        // A window's one line must also say whether anyone is still away.
+        SetStatus(frame->KeepsStatusLines() ? bird.name + " is back in the world." : InWorldCount(birds));
     }
 }
 
@@ -157,7 +184,8 @@ bool FlockDialog::EnterAll(bool fatal) {
     for (Bird& bird : birds) {
         int code = bird.Enter(worldName);
         if (code != 0) {
-            std::string message = bird.name + " is unable to enter the world" + Bracketed(code);
+            std::string message = WithDetail(bird.name + " is unable to enter the world" + Bracketed(code),
+                                             WorldUnreachable(worldName, code));
             if (fatal) {
                 EndRun(message);
             } else {
@@ -187,7 +215,8 @@ void FlockDialog::OnLogin() {
         Bird& bird = birds.Append();
         int code = bird.Create(universeHost, universePort);
         if (code != 0) {
-            EndRun("Unable to create bot instance" + Bracketed(code));
+            EndRun(WithDetail("Unable to create bot instance" + Bracketed(code),
+                              UniverseUnreachable(universeHost, universePort, code)));
             return;
         }
         std::string name = "Bird" + std::to_string(i);

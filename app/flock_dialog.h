@@ -78,6 +78,9 @@ private:
     void Report(const std::string& text);
     void EndRun(const std::string& text);
     bool EnterAll(bool fatal);
+    // Tells a change in whether the bird is in the world, from the result of
+    // the state change it just sent and the flight time since its last one.
+    void Watch(Bird& bird, int result, int elapsedMs);
     void LoadSettings();
     void SaveSettings();
 

@@ -97,7 +97,13 @@ bool ConsoleFrame::IsEnabled(int id) const {
 }
 
 void ConsoleFrame::ShowMessage(const std::string& text, const std::string&, MessageIcon, bool) {
-    std::fprintf(stderr, "Skyflit: %s\n", text.c_str());
+    std::size_t start = 0;
+    std::size_t end = 0;
+    do {
+        end = text.find('\n', start);
+        std::fprintf(stderr, "Skyflit: %s\n", text.substr(start, end - start).c_str());
+        start = end + 1;
+    } while (end != std::string::npos);
     std::fflush(stderr);
 }
 

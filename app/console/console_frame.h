@@ -1,10 +1,10 @@
 // The headless frame: no window. Status-line texts go to stdout, message
-// boxes to stderr as "Skyflit: ...", timers run in a small wait loop, "Login"
-// is pressed as soon as the settings are loaded. A stop request closes the
-// window: SIGINT or SIGTERM on POSIX; Ctrl-C, Ctrl-Break or closing the
-// console on Windows. A second request, or a close that takes longer than
-// two seconds (a login blocking, say), ends the process at once
-// (console_stop.h).
+// boxes to stderr with "Skyflit: " before each of their lines, timers run in
+// a small wait loop, "Login" is pressed as soon as the settings are loaded.
+// A stop request closes the window: SIGINT or SIGTERM on POSIX; Ctrl-C,
+// Ctrl-Break or closing the console on Windows. A second request, or a close
+// that takes longer than two seconds (a login blocking, say), ends the
+// process at once (console_stop.h).
 #pragma once
 
 #include "app/dialog.h"
@@ -29,6 +29,7 @@ public:
     void StartTimer(int id, int periodMs) override;
     void StopTimer(int id) override;
     void PostQuit() override;
+    bool KeepsStatusLines() const override { return true; }
 
 private:
     using Clock = std::chrono::steady_clock;

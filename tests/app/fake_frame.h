@@ -63,6 +63,7 @@ public:
     void StartTimer(int id, int periodMs) override { timers[id] = periodMs; }
     void StopTimer(int id) override { timers.erase(id); }
     void PostQuit() override { quitPosted = true; }
+    bool KeepsStatusLines() const override { return keepsStatusLines; }
 
     // The user types into a field.
     void Type(DialogHandler& handler, int id, const std::string& text) {
@@ -92,4 +93,6 @@ public:
     std::map<int, int> timers;
     bool quitPosted = false;
     int focused = 0;
+    // As the console: every status line stays in view.
+    bool keepsStatusLines = false;
 };

@@ -68,9 +68,9 @@ void FlockFixture::WriteSettings(const std::string& mainLines) {
     WriteSettings(mainLines, universe.port());
 }
 
-void FlockFixture::WriteSettings(const std::string& mainLines, int port) {
+void FlockFixture::WriteSettings(const std::string& mainLines, int port, const std::string& host) {
     std::ofstream(fs::path(directory) / "skyflit.ini", std::ios::binary)
-        << "[universe]\nhost=127.0.0.1\nport=" << port << "\n[Main]\n" << mainLines;
+        << "[universe]\nhost=" << host << "\nport=" << port << "\n[Main]\n" << mainLines;
 }
 
 std::string FlockFixture::SettingsBytes() const {
@@ -84,6 +84,17 @@ int FlockFixture::Run(const std::function<void(FakeFrame&, FlockDialog&)>& scrip
     };
     FlockApp app;
     return app.Run(frame);
+}
+
+void FlockFixture::Fly(const std::function<void(FakeFrame&, FlockDialog&)>& then) {
+    WriteSettings(RUNNING_SETTINGS);
+    Run([&](FakeFrame& fake, FlockDialog& dialog) {
+        fake.Press(dialog, ID_LOGIN);
+        ASSERT_TRUE(dialog.running);
+        ASSERT_TRUE(world.wait_count(MSG_STATE_CHANGE, 3));
+        fake.statusLines.clear();
+        then(fake, dialog);
+    });
 }
 
 void FlockFixture::PumpFor(FlockDialog& dialog, int milliseconds) {

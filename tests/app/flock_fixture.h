@@ -34,13 +34,17 @@ protected:
     void TearDown() override;
 
     // skyflit.ini with these [Main] lines and a [universe] section naming
-    // the universe peer (or the given port).
+    // the universe peer (or the given port, or host and port).
     void WriteSettings(const std::string& mainLines);
-    void WriteSettings(const std::string& mainLines, int port);
+    void WriteSettings(const std::string& mainLines, int port, const std::string& host = ScriptedPeer::host);
     std::string SettingsBytes() const;
 
     // Runs the program with the script as the user; returns its exit status.
     int Run(const std::function<void(FakeFrame&, FlockDialog&)>& script);
+
+    // Starts a flock of three birds flying in "sky" (RUNNING_SETTINGS), then
+    // runs the rest of the script with the status lines cleared.
+    void Fly(const std::function<void(FakeFrame&, FlockDialog&)>& then);
 
     // Runs timer 42 for a while; for "nothing happens".
     void PumpFor(FlockDialog& dialog, int milliseconds);

@@ -2,6 +2,7 @@
 #include "flock_fixture.h"
 #include "tests/support/child_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -90,13 +91,47 @@ TEST_F(Headless, FliesAnswersAndKeepsTheSettingsOnSigterm) {
 TEST_F(Headless, FailedStartsExitWithStatusOne) {
     WriteSettings("World=sky\n", ClosedPort());
     EXPECT_EQ(Start().Wait(), 1);
-    EXPECT_EQ(Errors(), ChildText("Skyflit: Unable to create bot instance (unable to connect).\n"));
+    EXPECT_EQ(Errors().rfind(ChildText("Skyflit: Unable to create bot instance (unable to connect).\n"), 0), 0u);
 
     WriteSettings("BirdCount=1\n");
     auto skyflit = Start();
     EXPECT_EQ(skyflit.Wait(), 1);
     EXPECT_EQ(Errors(), ChildText("Skyflit: You must enter in a world name.\n"));
     EXPECT_FALSE(skyflit.ReadUntil("Connecting to universe...", 100));
+}
+
+// After the message as it stands, a line that says where and why.
+TEST_F(Headless, AnUnreachableUniverseIsNamed) {
+    // A label of more than 63 characters fails inside the resolver: no name
+    // server is asked.
+    const std::string unresolvable = std::string(70, 'a') + ".invalid";
+    const int closed = ClosedPort();
+    const std::string refused = "127.0.0.1:" + std::to_string(closed);
+    const struct {
+        std::string host;
+        int port;
+        // Refused: the library's own reason, or the socket's where it passes
+        // that through.
+        std::vector<std::string> errors;
+    } cases[] = {
+        {unresolvable, 5670,
+         {"Skyflit: Unable to create bot instance (11001).\n"
+          "Skyflit: could not reach " + unresolvable + ":5670 (host not found)\n"}},
+        {"127.0.0.1", closed,
+         {"Skyflit: Unable to create bot instance (unable to connect).\n"
+          "Skyflit: could not reach " + refused + " (unable to connect)\n",
+          "Skyflit: Unable to create bot instance (10061).\n"
+          "Skyflit: could not reach " + refused + " (connection refused)\n"}},
+    };
+    for (const auto& c : cases) {
+        WriteSettings("World=sky\n", c.port, c.host);
+        EXPECT_EQ(Start().Wait(), 1) << c.host;
+        std::vector<std::string> expected;
+        for (const std::string& errors : c.errors) {
+            expected.push_back(ChildText(errors));
+        }
+        EXPECT_NE(std::find(expected.begin(), expected.end(), Errors()), expected.end()) << Errors();
+    }
 }
 
 TEST_F(Headless, WithoutADisplayItSaysHowToRunHeadless) {

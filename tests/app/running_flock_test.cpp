@@ -8,16 +8,6 @@ namespace {
 // Tests that start from a flock of three birds flying in "sky".
 class RunningFlock : public FlockFixture {
 protected:
-    void Fly(const std::function<void(FakeFrame&, FlockDialog&)>& then) {
-        WriteSettings(RUNNING_SETTINGS);
-        Run([&](FakeFrame& fake, FlockDialog& dialog) {
-            fake.Press(dialog, ID_LOGIN);
-            ASSERT_TRUE(dialog.running);
-            ASSERT_TRUE(world.wait_count(MSG_STATE_CHANGE, 3));
-            fake.statusLines.clear();
-            then(fake, dialog);
-        });
-    }
     int WorldLogins() { return world.count(MSG_WORLD_LOGIN_V4); }
 };
 

@@ -89,8 +89,10 @@ protected:
 };
 
 TEST_F(StartFailure, NoUniverseListening) {
-    WriteSettings(RUNNING_SETTINGS, ClosedPort());
-    EXPECT_EQ(FailedStart(), "Unable to create bot instance (unable to connect).");
+    int port = ClosedPort();
+    WriteSettings(RUNNING_SETTINGS, port);
+    EXPECT_EQ(FailedStart(), "Unable to create bot instance (unable to connect).\n"
+                             "could not reach 127.0.0.1:" + std::to_string(port) + " (unable to connect)");
     EXPECT_EQ(frame.statusLines, (Lines{"Connecting to universe..."}));
 }
 

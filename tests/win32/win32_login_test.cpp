@@ -74,13 +74,16 @@ TEST_F(Win32LoginTest, TypedLoginGetsTheFlockFlying) {
 }
 
 TEST_F(Win32LoginTest, FailedStartReportsThenEndsTheProgram) {
-    WriteSettings("World=sky\nBirdCount=2\n", ClosedPort());
+    const int port = ClosedPort();
+    WriteSettings("World=sky\nBirdCount=2\n", port);
     MessageBoxWatcher watcher;
     int status = RunProgram({[](HWND dialog) { PostKey(GetDlgItem(dialog, ID_CENTER), VK_RETURN); }});
     EXPECT_EQ(status, EXIT_QUIT_POSTED);
     ASSERT_EQ(watcher.seen.size(), 1u);
     EXPECT_EQ(watcher.seen[0].title, "Skyflit");
-    EXPECT_EQ(watcher.seen[0].text, "Unable to create bot instance (unable to connect).");
+    EXPECT_EQ(watcher.seen[0].text,
+              "Unable to create bot instance (unable to connect).\ncould not reach 127.0.0.1:" + std::to_string(port) +
+                  " (unable to connect)");
     EXPECT_EQ(watcher.seen[0].icon, MessageIcon::None);
     EXPECT_TRUE(watcher.seen[0].ownedByWindow);
     EXPECT_TRUE(watcher.seen[0].windowVisible);

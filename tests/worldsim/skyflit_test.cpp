@@ -148,6 +148,22 @@ TEST_P(SkyflitAgainstWorldsim, FlockFliesAnswersAndSavesOnStop) {
     EXPECT_TRUE(eventually([&] { return BirdsInWorld() == 0; })) << "every bird leaves with the program";
 }
 
+// An ejected bird is told once; one whose link the world merely closes is
+// back within a second or two, which is not worth a line.
+TEST_P(SkyflitAgainstWorldsim, AnEjectionIsToldAndAShortLossIsNot) {
+    ASSERT_TRUE(eventually([&] { return BirdsInWorld() == 5; }, 30000)) << Read("skyflit.out");
+    ASSERT_TRUE(eventually([&] { return Read("skyflit.out").find("Skyflit now running.") != std::string::npos; }));
+    const std::string running = Read("skyflit.out");
+    ASSERT_EQ(Post("/api/worlds/demo/drop", {{"session", SessionOf("demo", "Bird3")}, {"reason", 466}}), 200);
+    ASSERT_TRUE(eventually([&] { return BirdsInWorld() == 4; }));
+    ASSERT_EQ(Post("/api/worlds/demo/drop", {{"session", SessionOf("demo", "Bird2")}, {"reason", "close"}}), 200);
+    ASSERT_TRUE(eventually([&] { return !AvatarNamed("demo", "Bird2").is_object(); }));
+    ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird2").is_object(); }, 5000));
+    // A few hops more, to see nothing else is told.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(Read("skyflit.out"), running + "Bird3 left the world (ejected)." + GetParam().newline);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, SkyflitAgainstWorldsim, ::testing::ValuesIn(PROGRAMS),
                          [](const auto& info) { return std::string(info.param.name); });
 
