@@ -84,30 +84,6 @@ TEST(TcpConnect, OpenedConnectionsDoNotBlockAndRefusedOnesLeaveNothing) {
     EXPECT_EQ(connection, nullptr);
 }
 
-// A peer that drops packets: the connect goes on without blocking anyone,
-// bytes packed meanwhile wait for it, and it fails after 10 seconds.
-TEST(TcpConnect, AConnectThatHangsEndsAfterTenSeconds) {
-    FakeClock clock;
-    const BlackHole hole;
-    if (!hole.ok()) GTEST_SKIP() << "connects to a full accept queue are answered or refused here";
-    Connection* connection = nullptr;
-    ASSERT_EQ(connection_open(LOOPBACK, hole.port_network(), &connection), 0);
-    EXPECT_TRUE(connection_connecting(connection));
-    connection_put_byte(connection, 7);
-    EXPECT_EQ(connection_flush(connection), 0);
-    EXPECT_EQ(connection->send_fill, 1) << "kept for when the connect ends";
-    EXPECT_EQ(connection_receive(connection), WIRE_NOT_YET);
-    EXPECT_EQ(connection_wait(1, &connection, 50), nullptr);
-
-    clock.advance(9999);
-    EXPECT_EQ(connection_connected(connection), WIRE_NOT_YET);
-    clock.advance(1);
-    EXPECT_EQ(connection_connected(connection), WSA_TIMED_OUT);
-    EXPECT_EQ(connection_reason(connection), WSA_TIMED_OUT) << "recorded like any failure";
-    EXPECT_EQ(connection_receive(connection), WSA_TIMED_OUT);
-    connection_close(connection);
-}
-
 // The wait watches a connecting link for the end of its connect.
 TEST(TcpConnect, TheWaitReportsAConnectThatCompletesLater) {
     BlackHole hole;
