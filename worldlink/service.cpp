@@ -43,8 +43,8 @@ void connect_step(Pass& pass, Instance* instance, Side side) {
     if (reason != WIRE_NOT_YET) pass.activity = true;
 }
 
-// A link that is still connecting is watched for the end of its connect,
-// any other for input.
+// The wait found the link ready: a connecting one has ended its connect,
+// any other has input.
 void serve_ready(Pass& pass, Instance* instance, Side side) {
     const Connection* link = side == Side::universe ? instance->universe_link : instance->world_link;
     if (connection_connecting(link))
