@@ -105,11 +105,24 @@ int wl_create(const char* host, int port, Instance** out) {
     instance->world_state = WORLD_NONE;
     instance->universe_state = UNIVERSE_CONNECTED;
 
-    if (out != nullptr) *out = instance;
     instance->next = library.instances;
     library.instances = instance;
-    library.current_instance = instance;
     ++library.instance_count;
+    if (connection_connecting(instance->universe_link)) {
+        // In the list while its connect goes on, so the passes that serve
+        // every other link meanwhile watch this one too.
+        const int reason = serve_until(instance, [instance] { return !connection_connecting(instance->universe_link); });
+        if (reason != 0) return reason;
+        if (instance->universe_state == UNIVERSE_NONE) {
+            const int failed = instance->universe_connect_reason;
+            Instance* current = library.current_instance;
+            instance_destroy(instance);
+            library.current_instance = current;
+            return failed;
+        }
+    }
+    if (out != nullptr) *out = instance;
+    library.current_instance = instance;
     return 0;
 }
 

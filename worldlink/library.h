@@ -76,10 +76,33 @@ struct Instance {
     uint32_t world_retry_at;
     int world_name_length;
     char world_name[9];
+    int universe_connect_reason;  // how the last universe connect ended (0 connected)
+    int world_connect_reason;     // the same for the world link
+    int world_failures;           // world reconnects in a row that never reached the world
+    int world_lookup;             // who awaits a world address: a WorldLookup
+    uint32_t world_lookup_sent_at;
 };
 
-enum UniverseState { UNIVERSE_NONE = 0, UNIVERSE_RETRY = 1, UNIVERSE_CONNECTED = 2, UNIVERSE_LOGIN_SENT = 3, UNIVERSE_LOGGED_IN = 4 };
-enum WorldState { WORLD_NONE = 0, WORLD_RETRY = 1, WORLD_LOGIN_SENT = 3, WORLD_IN = 4 };
+// State 2 covers the connect of wl_create as well: the link is then still
+// connecting, and no login follows by itself.
+enum UniverseState {
+    UNIVERSE_NONE = 0,
+    UNIVERSE_RETRY = 1,
+    UNIVERSE_CONNECTED = 2,
+    UNIVERSE_LOGIN_SENT = 3,
+    UNIVERSE_LOGGED_IN = 4,
+    UNIVERSE_CONNECTING = 5,  // a reopened link: the login goes out once it connects
+};
+enum WorldState {
+    WORLD_NONE = 0,
+    WORLD_RETRY = 1,
+    WORLD_CONNECTING = 2,  // the world login goes out once the link connects
+    WORLD_LOGIN_SENT = 3,
+    WORLD_IN = 4,
+    WORLD_LOOKUP = 5,  // a retry waits for the universe to name the world's address
+};
+// A world address message is taken only when one of these asked for it.
+enum WorldLookup { LOOKUP_NONE = 0, LOOKUP_BY_ENTER = 1, LOOKUP_BY_RETRY = 2 };
 
 // A link whose inbound frame a dispatcher is reading. Passes nested inside an
 // event handler leave such links alone, so the outer read is never disturbed.
@@ -126,6 +149,20 @@ private:
 // places at the same address is never mistaken for the one being read.
 void link_close(Connection** link);
 int service_pass(int timeout_ms);
+// The longest single wait of a pass run by wl_wait and the blocking calls.
+inline constexpr int SERVICE_SLICE = 1000;
+
+// The one loop of the blocking calls: serves every link, pass after pass,
+// until done() holds (0), or until an event handler has destroyed the
+// instance (453; not a byte of it may be read any more).
+template <typename Done>
+int serve_until(const Instance* instance, Done done) {
+    while (!done()) {
+        service_pass(SERVICE_SLICE);
+        if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
+    }
+    return 0;
+}
 // Frees what the service loop keeps between passes (at wl_term).
 void service_release();
 int universe_login(Instance* instance);
@@ -133,8 +170,22 @@ void universe_link_lost(Instance* instance);
 // Closes the world link and forgets the avatars it told of: a world entered
 // again tells of everyone present.
 void world_link_end(Instance* instance);
+// Opens the universe link again at the instance's address; the login follows
+// once it connects.
+void universe_reopen(Instance* instance);
+// Acts on the end of a universe connect: a reopened link logs in, a failed one
+// is lost. 401 while the connect goes on, else how it ended.
+int universe_connect_finish(Instance* instance);
+// Starts connecting the world link (state 2 on success); the world login
+// follows in world_connect_finish.
 int world_connect(Instance* instance);
+// The world side of universe_connect_finish.
+int world_connect_finish(Instance* instance);
+// world_connect, then world_connect_finish; a failure is a lost world link.
+void world_reopen(Instance* instance);
 int world_login(Instance* instance);
+// Asks the universe for the world's address; `asker` is a WorldLookup.
+int world_lookup_send(Instance* instance, const char* name, int asker);
 void world_link_lost(Instance* instance);
 void world_link_close(Instance* instance, int reason);
 void world_retry(Instance* instance);

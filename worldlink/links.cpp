@@ -33,10 +33,68 @@ void universe_link_lost(Instance* instance) {
     }
 }
 
+void universe_reopen(Instance* instance) {
+    link_close(&instance->universe_link);
+    instance->universe_connect_reason =
+        connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
+    if (instance->universe_connect_reason != 0) {
+        instance->universe_link = nullptr;
+        universe_link_lost(instance);
+        return;
+    }
+    instance->universe_state = UNIVERSE_CONNECTING;
+    universe_connect_finish(instance);
+}
+
+int universe_connect_finish(Instance* instance) {
+    int reason = connection_connected(instance->universe_link);
+    if (reason == WIRE_NOT_YET) return reason;
+    instance->universe_connect_reason = reason;
+    // wl_create's own link waits in state 2 for wl_login.
+    if (reason == 0 && instance->universe_state == UNIVERSE_CONNECTING) {
+        reason = universe_login(instance);
+        if (reason == 0) instance->universe_state = UNIVERSE_LOGIN_SENT;
+    }
+    if (reason != 0) universe_link_lost(instance);
+    return reason;
+}
+
 int world_connect(Instance* instance) {
     link_close(&instance->world_link);
     const int reason = connection_open(instance->world_address, instance->world_port, &instance->world_link);
-    if (reason != 0) instance->world_link = nullptr;
+    instance->world_connect_reason = reason;
+    if (reason != 0) {
+        instance->world_link = nullptr;
+        return reason;
+    }
+    instance->world_state = WORLD_CONNECTING;
+    return 0;
+}
+
+void world_reopen(Instance* instance) {
+    if (world_connect(instance) != 0)
+        world_link_lost(instance);
+    else
+        world_connect_finish(instance);
+}
+
+int world_connect_finish(Instance* instance) {
+    int reason = connection_connected(instance->world_link);
+    if (reason == WIRE_NOT_YET) return reason;
+    instance->world_connect_reason = reason;
+    if (reason == 0 && instance->world_state == WORLD_CONNECTING) reason = world_login(instance);
+    if (reason != 0) world_link_lost(instance);
+    return reason;
+}
+
+// Layout: world name (string).
+int world_lookup_send(Instance* instance, const char* name, int asker) {
+    const int reason =
+        msg_pack(instance->universe_link, {pack_begin(MSG_WORLD_LOOKUP), pack_string(name), pack_end()});
+    if (reason == 0) {
+        instance->world_lookup = asker;
+        instance->world_lookup_sent_at = tick_now();
+    }
     return reason;
 }
 
@@ -68,7 +126,10 @@ int world_login(Instance* instance) {
 }
 
 void world_link_lost(Instance* instance) {
-    if (instance->world_state == WORLD_IN) world_link_close(instance, REASON_CONNECTION_LOST);
+    if (instance->world_state == WORLD_IN)
+        world_link_close(instance, REASON_CONNECTION_LOST);
+    else
+        ++instance->world_failures;  // a connect or a login that never reached the world
     // The disconnect handler may have destroyed this very instance; one that
     // lives on (another may have gone) is still retried.
     if (!instance_alive(instance)) return;

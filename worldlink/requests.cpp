@@ -20,6 +20,9 @@ void world_leave(Instance* instance) {
     // The next world starts its silence clock afresh, or a world left long
     // ago would count as silent the moment it is entered again.
     instance->world_heard_at = 0;
+    instance->world_failures = 0;
+    // An answer still on its way was asked for the world being left.
+    instance->world_lookup = LOOKUP_NONE;
 }
 
 // Takes the world's address from the cache while its entry is younger than
@@ -37,26 +40,26 @@ void world_cache_take(Instance* instance) {
 }
 
 // Connects and logs in to the world whose address the instance holds, then
-// serves every link until the world answers, closes, or the login is lost.
+// serves every link until the world answers, closes, or the entry fails.
 int enter_finish(Instance* instance) {
     if (instance->last_universe_result != 0) return instance->last_universe_result;
     if (instance->world_build < OLDEST_WORLD_BUILD) return REASON_WORLD_TOO_OLD;
-    int reason = world_connect(instance);
-    if (reason == 0) reason = world_login(instance);
-    if (reason != 0) {
-        // A link that never carried a login would otherwise be read in state 0.
-        world_leave(instance);
-        return reason;
+    // A failed connect is retried in the service loop like any other, and
+    // entered later by itself; this entry has failed all the same.
+    if (world_connect(instance) != 0) {
+        world_link_lost(instance);
+        return instance->world_connect_reason;
     }
-    while (instance->world_state == WORLD_LOGIN_SENT) {
-        service_pass(1000);
-        if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
-    }
+    const int reason = serve_until(instance, [instance] {
+        return instance->world_state != WORLD_CONNECTING && instance->world_state != WORLD_LOGIN_SENT;
+    });
+    if (reason != 0) return reason;
     if (instance->world_state == WORLD_IN) return 0;
-    // The link failed without a word from the world: the retry goes on in the
-    // service loop, but this entry has failed and must not read as success
+    // The connect or the link failed without a word from the world: the retry
+    // goes on in the service loop, but this entry has failed and must not read as success
     // (nor as the reason of some earlier close).
-    if (instance->world_state == WORLD_RETRY) return REASON_UNABLE_TO_CONTACT_WORLD;
+    if (instance->world_state == WORLD_RETRY)
+        return instance->world_connect_reason != 0 ? instance->world_connect_reason : REASON_UNABLE_TO_CONTACT_WORLD;
     return store_int(instance->attributes, ATTR_WORLD_DISCONNECT_REASON);
 }
 
@@ -115,7 +118,7 @@ int wl_enter(const char* world) {
 
     if (instance->world_address == 0) {
         // The universe is asked in the caller's spelling; only the cache folds case.
-        reason = msg_pack(instance->universe_link, {pack_begin(MSG_WORLD_LOOKUP), pack_string(world), pack_end()});
+        reason = world_lookup_send(instance, world, LOOKUP_BY_ENTER);
         if (reason != 0) return reason;
         reason = wait_for_reply(instance, MSG_WORLD_ADDRESS);
         if (reason != 0) return reason;

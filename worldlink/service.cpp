@@ -10,7 +10,9 @@ constexpr uint32_t LOGIN_LIMIT = 30000;
 constexpr uint32_t WORLD_SILENCE_LIMIT = 90000;
 constexpr uint32_t UNIVERSE_KEEPALIVE_AFTER = 60000;
 constexpr uint32_t WORLD_KEEPALIVE_AFTER = 45000;
-constexpr int SLICE = 1000;
+// Reconnects of a world link that fail in a row before the next retry asks
+// the universe where the world is now.
+constexpr int RELOOKUP_AFTER = 3;
 
 // State of one pass. A pass nested inside an event handler has its own, so
 // the outer one still notices instances that the inner one saw destroyed.
@@ -34,19 +36,32 @@ void dispatch(Pass& pass, Instance* instance, Side side) {
     else world_link_lost(instance);
 }
 
+// The end of a connect that went on is news like a message read.
+void connect_step(Pass& pass, Instance* instance, Side side) {
+    const int reason =
+        side == Side::universe ? universe_connect_finish(instance) : world_connect_finish(instance);
+    if (reason != WIRE_NOT_YET) pass.activity = true;
+}
+
+// The wait found the link ready: a connecting one has ended its connect,
+// any other has input.
+void serve_ready(Pass& pass, Instance* instance, Side side) {
+    const Connection* link = side == Side::universe ? instance->universe_link : instance->world_link;
+    if (connection_connecting(link))
+        connect_step(pass, instance, side);
+    else
+        dispatch(pass, instance, side);
+}
+
 void universe_side(Pass& pass, Instance* instance, uint32_t now) {
     if (link_busy(instance->universe_link)) return;
     switch (instance->universe_state) {
     case UNIVERSE_RETRY:
-        if (!tick_reached(now, instance->universe_retry_at)) return;
-        if (connection_open(instance->universe_address, instance->universe_port, &instance->universe_link) != 0) {
-            instance->universe_link = nullptr;
-            universe_link_lost(instance);
-        } else if (universe_login(instance) != 0) {
-            universe_link_lost(instance);
-        } else {
-            instance->universe_state = UNIVERSE_LOGIN_SENT;
-        }
+        if (tick_reached(now, instance->universe_retry_at)) universe_reopen(instance);
+        return;
+    case UNIVERSE_CONNECTED:
+    case UNIVERSE_CONNECTING:
+        if (connection_connecting(instance->universe_link)) connect_step(pass, instance, Side::universe);
         return;
     case UNIVERSE_LOGIN_SENT:
         if (tick_elapsed(now, instance->login_sent_at) > LOGIN_LIMIT) {
@@ -66,12 +81,37 @@ void universe_side(Pass& pass, Instance* instance, uint32_t now) {
     }
 }
 
+// A world that keeps failing may have moved: after a few failed reconnects
+// the universe is asked for its address again, bypassing the cache.
+void world_reconnect(Instance* instance) {
+    if (instance->world_failures < RELOOKUP_AFTER) {
+        world_reopen(instance);
+        return;
+    }
+    if (world_lookup_send(instance, instance->world_name, LOOKUP_BY_RETRY) != 0) {
+        world_retry(instance);
+        universe_link_lost(instance);
+        return;
+    }
+    instance->world_state = WORLD_LOOKUP;
+}
+
 void world_side(Pass& pass, Instance* instance, uint32_t now) {
     if (link_busy(instance->world_link)) return;
     switch (instance->world_state) {
     case WORLD_RETRY:
         if (instance->universe_state != UNIVERSE_LOGGED_IN || !tick_reached(now, instance->world_retry_at)) return;
-        if (world_connect(instance) != 0 || world_login(instance) != 0) world_link_lost(instance);
+        world_reconnect(instance);
+        return;
+    case WORLD_CONNECTING:
+        connect_step(pass, instance, Side::world);
+        return;
+    case WORLD_LOOKUP:
+        // The answer (universe.cpp) moves on; a universe link lost meanwhile,
+        // or one that keeps silent, never brings it.
+        if (instance->universe_state != UNIVERSE_LOGGED_IN ||
+            tick_elapsed(now, instance->world_lookup_sent_at) > LOGIN_LIMIT)
+            world_retry(instance);
         return;
     case WORLD_LOGIN_SENT:
         if (tick_elapsed(now, instance->world_login_sent_at) > LOGIN_LIMIT) {
@@ -126,11 +166,11 @@ void wait_for_input(Pass& pass, int timeout_ms) {
     if (ready == nullptr) return;
     for (Instance* instance = library.instances; instance != nullptr; instance = instance->next) {
         if (instance->universe_link == ready) {
-            dispatch(pass, instance, Side::universe);
+            serve_ready(pass, instance, Side::universe);
             return;
         }
         if (instance->world_link == ready) {
-            dispatch(pass, instance, Side::world);
+            serve_ready(pass, instance, Side::world);
             return;
         }
     }
@@ -223,7 +263,7 @@ int wl_wait(int milliseconds) {
     if (milliseconds < 0) {
         // Runs for good, unless a handler has ended the last instance or the
         // library: nothing would be left to serve.
-        while (library.started && library.instance_count > 0) service_pass(SLICE);
+        while (library.started && library.instance_count > 0) service_pass(SERVICE_SLICE);
         return library.started ? REASON_NO_INSTANCE : REASON_NOT_INITIALIZED;
     }
     if (milliseconds == 0) {
@@ -234,7 +274,7 @@ int wl_wait(int milliseconds) {
     int remaining = milliseconds;
     while (remaining > 0 && library.started) {
         const uint32_t before = tick_now();
-        service_pass(remaining < SLICE ? remaining : SLICE);
+        service_pass(remaining < SERVICE_SLICE ? remaining : SERVICE_SLICE);
         const uint32_t spent = tick_elapsed(tick_now(), before);
         remaining = spent >= static_cast<uint32_t>(remaining) ? 0 : remaining - static_cast<int>(spent);
     }
@@ -243,12 +283,9 @@ int wl_wait(int milliseconds) {
 
 int wait_for_reply(Instance* instance, int type) {
     instance->last_universe_type = -1;
-    for (;;) {
-        service_pass(SLICE);
-        // An event handler may have destroyed the instance: not a byte of it
-        // may be read any more.
-        if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
-        if (instance->universe_state == UNIVERSE_NONE) return REASON_UNABLE_TO_CONNECT;
-        if (instance->last_universe_type == type) return 0;
-    }
+    const int reason = serve_until(instance, [instance, type] {
+        return instance->universe_state == UNIVERSE_NONE || instance->last_universe_type == type;
+    });
+    if (reason != 0) return reason;
+    return instance->universe_state == UNIVERSE_NONE ? REASON_UNABLE_TO_CONNECT : 0;
 }

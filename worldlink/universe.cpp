@@ -67,8 +67,12 @@ bool on_login_reply(Inbound& in) {
 }
 
 // world name (string); on success: address (long), port (word), build (word).
+// Only an answer that the instance awaits is taken: one it never asked for
+// would send it to another world's address.
 bool on_world_address(Inbound& in) {
     Instance* instance = in.instance;
+    const int asker = instance->world_lookup;
+    if (asker == LOOKUP_NONE) return skip_rest(in);
     char name[256];
     if (msg_unpack(in.link, {unpack_string(name), unpack_stop()}) != 0) return false;
     for (char* c = name; *c != '\0'; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
@@ -97,7 +101,15 @@ bool on_world_address(Inbound& in) {
             }
         }
     }
-    msg_unpack(in.link, {unpack_end()});
+    if (msg_unpack(in.link, {unpack_end()}) != 0) return false;
+    instance->world_lookup = LOOKUP_NONE;
+    if (asker == LOOKUP_BY_RETRY && instance->world_state == WORLD_LOOKUP) {
+        // A world that is not running is asked for again at the next retry.
+        if (in.result != 0)
+            world_retry(instance);
+        else
+            world_reopen(instance);
+    }
     return false;
 }
 
@@ -122,16 +134,9 @@ bool on_redirect(Inbound& in) {
     uint32_t address = 0;
     uint16_t port = 0;
     if (msg_unpack(in.link, {unpack_address(&address), unpack_word(&port), unpack_end()}) != 0) return false;
-    link_close(&instance->universe_link);
     instance->universe_address = address;
     instance->universe_port = net_order16(port);
-    int reason = connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
-    if (reason != 0) instance->universe_link = nullptr;
-    if (reason == 0) reason = universe_login(instance);
-    if (reason != 0)
-        universe_link_lost(instance);
-    else
-        instance->universe_state = UNIVERSE_LOGIN_SENT;
+    universe_reopen(instance);
     return true;
 }
 

@@ -573,6 +573,7 @@ void world_properties(Instance* instance, Connection* link) {
         msg_pack(link, {pack_begin(MSG_EVENT_MASK), pack_long(static_cast<int32_t>(library.event_mask)), pack_end()});
     instance->world_state = WORLD_IN;
     instance->entered = 1;
+    instance->world_failures = 0;
     event_fire(instance, EVENT_WORLD_PROPERTIES);
     if (left_behind(link)) return;
     if (instance->state_pending) send_state(instance);

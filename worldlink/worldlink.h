@@ -5,14 +5,16 @@
  * 1. Every call acts on the current instance (wl_instance_set selects it).
  *    Before an event handler runs, the library makes the instance concerned
  *    current and does not restore the previous one: select your instance again
- *    after wl_wait, wl_login and wl_enter.
+ *    after wl_wait, wl_create, wl_login and wl_enter.
  * 2. Calls return a reason code: 0 for success, otherwise one of the REASON_
  *    codes below, a result code sent by a server (below 400), or a platform
  *    socket error number (10000 and up). 401 (not yet) is never an error.
  * 3. A string returned by wl_string belongs to the library and stays valid until
  *    the next write of that attribute or the destruction of the instance.
  * 4. Everything runs on the caller's thread, inside wl_wait and the blocking
- *    calls wl_login and wl_enter. There are no locks; use one thread.
+ *    calls wl_create, wl_login and wl_enter, which serve every other instance
+ *    while they wait. No connect waits longer than 10 seconds. There are no
+ *    locks; use one thread.
  * 5. Event handlers take no arguments, read what the message carried through
  *    wl_int and wl_string, and may call any entry point, wl_destroy included.
  */

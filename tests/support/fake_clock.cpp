@@ -1,7 +1,8 @@
-#include "tests/support/scripted_peer.h"
+#include "tests/support/fake_clock.h"
 
-#include <chrono>
-#include <thread>
+#include "worldlink/wire/wire.h"
+
+#include <atomic>
 
 namespace {
 
@@ -20,12 +21,3 @@ FakeClock::FakeClock(uint32_t start) {
 FakeClock::~FakeClock() { clock_replace(nullptr); }
 
 void FakeClock::advance(uint32_t milliseconds) { fake_now.fetch_add(milliseconds); }
-
-bool eventually(const std::function<bool()>& condition, int timeout_ms) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}

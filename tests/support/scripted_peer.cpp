@@ -5,6 +5,7 @@
 #include "worldlink/wire/platform.h"
 
 #include <chrono>
+#include <thread>
 
 using Lock = std::unique_lock<std::recursive_mutex>;
 
@@ -256,3 +257,12 @@ ScriptedPeer::Action ScriptedPeer::accept_login(int session, const std::string& 
 }
 
 ScriptedPeer::Action ScriptedPeer::refuse_login(int result) { return reply(MSG_LOGIN_REPLY, Body(), result); }
+
+bool eventually(const std::function<bool()>& condition, int timeout_ms) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}

@@ -16,6 +16,7 @@
 //    wl_wait with a positive time end: pump with wl_wait(0) (see eventually).
 #pragma once
 
+#include "tests/support/fake_clock.h"
 #include "tests/support/socket_pair.h"
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
@@ -29,17 +30,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-// Replaces the wire clock for the lifetime of the object; one at a time.
-class FakeClock {
-public:
-    explicit FakeClock(uint32_t start = 100000);
-    ~FakeClock();
-    FakeClock(const FakeClock&) = delete;
-    FakeClock& operator=(const FakeClock&) = delete;
-
-    void advance(uint32_t milliseconds);
-};
 
 // Fields of a frame the peer sends, encoded as the codec would (big-endian,
 // strings as a length byte and the characters).

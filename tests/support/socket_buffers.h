@@ -7,3 +7,6 @@
 // Asks for small kernel send and receive buffers, so a test fills them with
 // a few kilobytes; the system may round the size up.
 void socket_shrink_buffers(SocketHandle handle, int bytes);
+// Binds the socket to 127.0.0.1 at an ephemeral port and listens with the
+// shortest accept queue the system allows; the port in network order. 0 or -1.
+int socket_listen_short(SocketHandle handle, uint16_t* port);

@@ -2,12 +2,28 @@
 // descriptor flags and the errno mapping.
 #include "tcp_loopback.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+
+namespace {
+
+std::atomic<int> name_lookups{0};
+
+}  // namespace
+
+// Counts the resolver's calls, then lets the system's resolver answer.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** found) noexcept {
+    ++name_lookups;
+    using Resolver = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto next = reinterpret_cast<Resolver>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return next(node, service, hints, found);
+}
 
 namespace {
 
@@ -46,6 +62,20 @@ TEST_F(TcpLoopback, LinksAreNonBlockingAndCloseOnExec) {
         EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
     }
     EXPECT_NE(fcntl(static_cast<int>(listener), F_GETFD) & FD_CLOEXEC, 0);
+}
+
+TEST(ResolveHost, OnlyNamesGoToTheResolver) {
+    const struct {
+        const char* host;
+        int lookups;
+    } cases[] = {{"127.0.0.1", 0}, {"10.1.2.3", 0}, {"127.1", 0}, {"localhost", 1}};
+    for (const auto& [host, lookups] : cases) {
+        SCOPED_TRACE(host);
+        const int before = name_lookups;
+        uint32_t address = 0;
+        EXPECT_EQ(resolve_host(host, &address), 0);
+        EXPECT_EQ(name_lookups - before, lookups);
+    }
 }
 
 TEST(SocketErrors, ResolverAndSocketNumbersAreSeparateSpaces) {

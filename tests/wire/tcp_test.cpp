@@ -1,5 +1,7 @@
 #include "tcp_loopback.h"
 
+#include "tests/support/black_hole.h"
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -80,6 +82,21 @@ TEST(TcpConnect, OpenedConnectionsDoNotBlockAndRefusedOnesLeaveNothing) {
     connection = reinterpret_cast<Connection*>(&listener);
     EXPECT_EQ(connection_open(LOOPBACK, port, &connection), WIRE_UNABLE_TO_CONNECT);
     EXPECT_EQ(connection, nullptr);
+}
+
+// The wait watches a connecting link for the end of its connect.
+TEST(TcpConnect, TheWaitReportsAConnectThatCompletesLater) {
+    BlackHole hole;
+    if (!hole.ok()) GTEST_SKIP() << "connects to a full accept queue are answered or refused here";
+    TcpLink* link = nullptr;
+    ASSERT_EQ(tcp_create(LOOPBACK, hole.port_network(), &link), 0);
+    ASSERT_TRUE(link->connecting);
+    EXPECT_EQ(tcp_connected(link), WIRE_NOT_YET);
+    hole.release();
+    EXPECT_EQ(tcp_wait(1, &link, 10000), link);
+    EXPECT_EQ(tcp_connected(link), 0);
+    EXPECT_FALSE(link->connecting);
+    tcp_destroy(link);
 }
 
 TEST(ResolveHost, DottedAddressesSkipTheLookup) {

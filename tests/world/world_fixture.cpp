@@ -30,7 +30,8 @@ void WorldFixture::SetUp() {
         Body body;
         body.string(reader.string());
         const int result = lookup_result.load();
-        if (result == 0) body.dword(LOOPBACK).word(world.port()).word(lookup_build.load());
+        const int port = lookup_port.load() != 0 ? lookup_port.load() : world.port();
+        if (result == 0) body.dword(LOOPBACK).word(port).word(lookup_build.load());
         peer.send(frame.link, MSG_WORLD_ADDRESS, body, result);
     });
     world_answers();

@@ -77,6 +77,7 @@ protected:
     Instance* bot = nullptr;
     std::atomic<int> lookup_build{30};
     std::atomic<int> lookup_result{0};
+    std::atomic<int> lookup_port{0};  // 0: the world peer's
 };
 
 // Bodies of the world messages the tests send.

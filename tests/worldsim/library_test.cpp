@@ -1,11 +1,15 @@
 // worldsim driven by the world-client library itself: whatever the library
 // sends, worldsim must understand, and whatever worldsim sends must come out
 // of the library as the right attributes and events.
+#include <sys/wait.h>
+
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_clock.h"
 #include "tests/worldsim/sim_fixture.h"
-#include "worldlink/worldlink.h"
+#include "worldlink/library.h"
+#include "worldlink/wire/platform.h"
 
 namespace {
 
@@ -228,6 +232,55 @@ TEST_F(WorldsimLibrary, LostUniverseLinkLogsInAgainAndKeepsTheWorld) {
         return wl_state_change() == 0;
     }));
     EXPECT_TRUE(Pump([&] { return AvatarNamed("demo", "Bird1")["x"] == 4242; }));
+}
+
+// worldsim stops and comes back with its worlds on other ports. The library's
+// clock is driven, so its retries come when the test says.
+class WorldsimRestart : public WorldsimLibrary {
+protected:
+    FakeClock clock;  // before wl_init in SetUp
+};
+
+// A loopback port that nothing listens on just now.
+int free_port() {
+    SocketHandle listener = NO_SOCKET;
+    uint16_t port = 0;
+    if (tcp_listen(net_order32(LOOPBACK_ADDRESS), 0, &listener, &port) != 0) return 0;
+    socket_close(listener);
+    return net_order16(port);
+}
+
+TEST_F(WorldsimRestart, BirdsAreBackInAWorldRestartedOnAnotherPort) {
+    StartSim({});
+    const std::vector<Instance*> birds = {Enter("Bird1"), Enter("Bird2")};
+    const auto all = [&](auto in_state) {
+        for (Instance* bird : birds)
+            if (!in_state(bird)) return false;
+        return true;
+    };
+    const int old_world_port = net_order16(birds[0]->world_port);
+    const int status = sim_process_stop(&sim, 5000);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(Pump([&] { return all([](Instance* b) { return b->universe_state == UNIVERSE_RETRY; }); }));
+    for (int second = 0; second < 3; ++second) {  // reconnects fail while it is away
+        clock.advance(1000);
+        wl_wait(0);
+    }
+
+    const int new_world_port = free_port();
+    ASSERT_NE(new_world_port, 0);
+    ASSERT_NE(new_world_port, old_world_port);
+    StartSim({"--port", std::to_string(sim.universe_port), "--world-port-base", std::to_string(new_world_port)});
+    const uint32_t returned = tick_now();
+    const auto in_world = [&] { return all([](Instance* b) { return b->world_state == WORLD_IN; }); };
+    for (int step = 0; step < 40 && !in_world(); ++step) {
+        clock.advance(250);
+        Pump(in_world, 150);
+    }
+    ASSERT_TRUE(in_world());
+    EXPECT_LE(tick_elapsed(tick_now(), returned), 5000u);
+    EXPECT_EQ(net_order16(birds[0]->world_port), new_world_port);
+    EXPECT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird2").is_object(); }));
 }
 
 // Every world login variant, chosen by the library from the world's build,

@@ -99,6 +99,18 @@ uint32_t connection_last_send(const Connection* connection) { return connection 
 
 bool connection_has_cipher(const Connection* connection) { return connection && connection->send_cipher; }
 
+bool connection_connecting(const Connection* connection) {
+    return connection && connection->link && connection->link->connecting;
+}
+
+int connection_connected(Connection* connection) {
+    if (!connection) return WIRE_NOT_OPEN;
+    if (connection->reason != 0) return connection->reason;
+    const int reason = tcp_connected(connection->link);
+    if (reason != 0 && reason != WIRE_NOT_YET) connection_record(connection, reason);
+    return reason;
+}
+
 SocketHandle connection_handle(const Connection* connection) {
     return connection && connection->link ? connection->link->handle : NO_SOCKET;
 }
@@ -135,6 +147,10 @@ void connection_put_byte(Connection* connection, uint8_t byte) {
 int connection_receive(Connection* connection) {
     if (!connection) return WIRE_NOT_OPEN;
     if (connection->reason != 0) return connection->reason;
+    if (connection_connecting(connection)) {
+        const int reason = connection_connected(connection);
+        if (reason != 0) return reason;
+    }
     if (connection->send_fill > 0) {
         const int reason = connection_flush(connection);
         if (reason != 0) return reason;
@@ -182,6 +198,11 @@ int connection_flush(Connection* connection) {
     if (connection->reason != 0) return connection->reason;
     if (connection->send_fill == 0) return 0;
     if (!connection->link) return WIRE_NO_CONNECTION;
+    if (connection_connecting(connection)) {
+        // Bytes packed before the connect ends wait for it, as on a full socket.
+        const int reason = connection_connected(connection);
+        if (reason != 0) return reason == WIRE_NOT_YET ? 0 : reason;
+    }
     int taken = 0;
     const int reason = tcp_send(connection->link, connection->send_buffer, connection->send_fill, &taken);
     if (reason == WIRE_NOT_YET) {

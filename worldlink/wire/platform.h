@@ -44,8 +44,12 @@ int socket_close(SocketHandle handle);
 bool socket_set_nonblocking(SocketHandle handle);
 // Small frames leave one at a time: waiting to coalesce them only adds delay.
 void socket_no_delay(SocketHandle handle);
-// Blocking connect to an IPv4 address and port in network order; 0 or -1.
+// Connects to an IPv4 address and port in network order: 0 once connected,
+// -1 on failure, and on a non-blocking socket 401 while the connect goes on.
 int socket_connect(SocketHandle handle, uint32_t address, uint16_t port);
+// How a connect that went on has ended, without waiting: 401 not yet, 0
+// connected, else the error number.
+int socket_connect_outcome(SocketHandle handle);
 // Binds, listens and reports the bound port (network order); 0 or -1.
 int socket_listen(SocketHandle handle, uint32_t address, uint16_t port, uint16_t* bound_port);
 // An accepted socket (not inherited by children), or NO_SOCKET.
@@ -57,9 +61,11 @@ bool socket_peer(SocketHandle handle, uint32_t* address, uint16_t* port);
 int socket_send(SocketHandle handle, const uint8_t* bytes, int count);
 int socket_receive(SocketHandle handle, uint8_t* destination, int count);
 // Waits up to timeout_ms (negative: for ever) until one of the sockets is
-// readable, closed or failed. Returns the index of the first such socket in
-// array order, or -1 on timeout or failure.
-int socket_wait(const SocketHandle* handles, int count, int timeout_ms);
+// readable, closed or failed; a socket whose `connecting` entry is true is
+// watched instead for the end of its connect (writable or failed). Returns
+// the index of the first such socket in array order, or -1 on timeout or
+// failure.
+int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bool* connecting = nullptr);
 // Dotted text or a host name to an IPv4 address in network order; 0 or the
 // error number.
 int socket_resolve(const char* name, uint32_t* address);

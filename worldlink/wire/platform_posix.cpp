@@ -145,25 +145,25 @@ void socket_no_delay(SocketHandle handle) {
     setsockopt(static_cast<int>(handle), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-// A blocking connect interrupted by a signal goes on in the background;
-// wait for its outcome instead of calling it a failure.
+// An interrupted connect goes on in the background, like one in progress.
 int socket_connect(SocketHandle handle, uint32_t address, uint16_t port) {
-    const int fd = static_cast<int>(handle);
     const sockaddr_in peer = ipv4(address, port);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
-    if (errno == EWOULDBLOCK || errno == EAGAIN) return 0;
-    if (errno != EINTR && errno != EINPROGRESS && errno != EALREADY) return -1;
+    if (connect(static_cast<int>(handle), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+    return errno == EINPROGRESS || errno == EINTR || errno == EALREADY ? WIRE_NOT_YET : -1;
+}
+
+int socket_connect_outcome(SocketHandle handle) {
+    const int fd = static_cast<int>(handle);
     pollfd watch{fd, POLLOUT, 0};
     int ready;
-    do ready = poll(&watch, 1, -1);
+    do ready = poll(&watch, 1, 0);
     while (ready < 0 && errno == EINTR);
-    if (ready < 0) return -1;
+    if (ready < 0) return socket_last_error();
+    if (ready == 0) return WIRE_NOT_YET;
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
-    if (error == 0) return 0;
-    errno = error;
-    return -1;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return socket_last_error();
+    return error == 0 ? 0 : socket_error_number(error);
 }
 
 int socket_listen(SocketHandle handle, uint32_t address, uint16_t port, uint16_t* bound_port) {
@@ -205,16 +205,19 @@ int socket_receive(SocketHandle handle, uint8_t* destination, int count) {
 
 // poll has no set size, so every socket is watched (select would stop at
 // FD_SETSIZE and fail on descriptors above it).
-int socket_wait(const SocketHandle* handles, int count, int timeout_ms) {
+int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bool* connecting) {
     ScratchArray<pollfd> watch(count);
     if (!watch.data()) return -1;
-    for (int k = 0; k < count; ++k) watch[k] = pollfd{static_cast<int>(handles[k]), POLLIN, 0};
+    for (int k = 0; k < count; ++k) {
+        const short events = connecting != nullptr && connecting[k] ? POLLOUT : POLLIN;
+        watch[k] = pollfd{static_cast<int>(handles[k]), events, 0};
+    }
     int ready = -1;
     if (poll(watch.data(), static_cast<nfds_t>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
-        // A closed or failed socket counts as readable: the next receive
-        // reports it.
+        // A closed or failed socket counts as ready: the next receive or
+        // connect check reports it.
         for (int k = 0; k < count && ready < 0; ++k)
-            if (watch[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ready = k;
+            if (watch[k].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL)) ready = k;
     }
     return ready;
 }

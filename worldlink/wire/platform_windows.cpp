@@ -62,7 +62,23 @@ void socket_no_delay(SocketHandle handle) {
 
 int socket_connect(SocketHandle handle, uint32_t address, uint16_t port) {
     const sockaddr_in peer = ipv4(address, port);
-    return connect(native(handle), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : -1;
+    if (connect(native(handle), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? WIRE_NOT_YET : -1;
+}
+
+// A failed connect shows as POLLERR or POLLHUP without POLLWRNORM; should
+// SO_ERROR then hold nothing, the connect still counts as refused.
+int socket_connect_outcome(SocketHandle handle) {
+    WSAPOLLFD watch{native(handle), POLLWRNORM, 0};
+    const int ready = WSAPoll(&watch, 1, 0);
+    if (ready < 0) return WSAGetLastError();
+    if (ready == 0) return WIRE_NOT_YET;
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(native(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        return WSAGetLastError();
+    if (error == 0 && !(watch.revents & POLLWRNORM)) return WSAECONNREFUSED;
+    return error;
 }
 
 // No SO_REUSEADDR: on Windows it lets another socket take over a bound port.
@@ -99,17 +115,22 @@ int socket_receive(SocketHandle handle, uint8_t* destination, int count) {
     return recv(native(handle), reinterpret_cast<char*>(destination), count, 0);
 }
 
-// WSAPoll, unlike select, has no 64-socket limit.
-int socket_wait(const SocketHandle* handles, int count, int timeout_ms) {
+// WSAPoll, unlike select, has no 64-socket limit. Some Windows versions never
+// report a failed connect through it; the transport's connect limit bounds
+// that wait.
+int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bool* connecting) {
     ScratchArray<WSAPOLLFD> watch(count);
     if (!watch.data()) return -1;
-    for (int k = 0; k < count; ++k) watch[k] = WSAPOLLFD{native(handles[k]), POLLRDNORM, 0};
+    for (int k = 0; k < count; ++k) {
+        const SHORT events = connecting != nullptr && connecting[k] ? POLLWRNORM : POLLRDNORM;
+        watch[k] = WSAPOLLFD{native(handles[k]), events, 0};
+    }
     int ready = -1;
     if (WSAPoll(watch.data(), static_cast<ULONG>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
-        // A closed or failed socket counts as readable: the next receive
-        // reports it.
+        // A closed or failed socket counts as ready: the next receive or
+        // connect check reports it.
         for (int k = 0; k < count && ready < 0; ++k)
-            if (watch[k].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) ready = k;
+            if (watch[k].revents & (POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL)) ready = k;
     }
     return ready;
 }

@@ -8,6 +8,9 @@ namespace {
 
 // Longest a send may keep blocking before the link counts as dead.
 constexpr uint32_t SEND_STALL_LIMIT_MS = 20000;
+// Longest a connect may go on: a peer that drops packets would otherwise hold
+// it for the kernel's own limit of minutes.
+constexpr uint32_t CONNECT_LIMIT_MS = 10000;
 constexpr int RECEIVE_CHUNK = 4096;
 
 TcpLink* link_allocate(SocketHandle handle) {
@@ -17,6 +20,7 @@ TcpLink* link_allocate(SocketHandle handle) {
     link->address = 0;
     link->port = 0;
     link->last_send_at = tick_now();
+    link->connecting = false;
     return link;
 }
 
@@ -43,19 +47,36 @@ int tcp_create(uint32_t address, uint16_t port, TcpLink** out) {
     }
     link->address = address;
     link->port = port;
-    int reason = 0;
-    if (socket_connect(link->handle, address, port) != 0)
-        reason = WIRE_UNABLE_TO_CONNECT;
-    else if (!socket_set_nonblocking(link->handle))
-        reason = WIRE_NO_NONBLOCKING;
-    if (reason != 0) {
+    int reason = socket_set_nonblocking(link->handle) ? 0 : WIRE_NO_NONBLOCKING;
+    if (reason == 0) {
+        const int started = socket_connect(link->handle, address, port);
+        link->connecting = started == WIRE_NOT_YET;
+        // A loopback connect has often ended by now, refused ones included.
+        reason = started == -1 ? WIRE_UNABLE_TO_CONNECT : tcp_connected(link);
+    }
+    if (reason != 0 && reason != WIRE_NOT_YET) {
         socket_close(link->handle);
         std::free(link);
         return reason;
     }
-    socket_no_delay(link->handle);
-    link->last_send_at = tick_now();
+    if (!link->connecting) socket_no_delay(link->handle);
     *out = link;
+    return 0;
+}
+
+int tcp_connected(TcpLink* link) {
+    if (!link) return WIRE_NULL_POINTER;
+    if (!link->connecting) return 0;
+    const int outcome = socket_connect_outcome(link->handle);
+    if (outcome == WIRE_NOT_YET) {
+        if (tick_elapsed(tick_now(), link->last_send_at) >= CONNECT_LIMIT_MS) return WSA_TIMED_OUT;
+        return WIRE_NOT_YET;
+    }
+    if (outcome != 0) return WIRE_UNABLE_TO_CONNECT;
+    link->connecting = false;
+    socket_no_delay(link->handle);
+    // The send stall limit counts from here, not from the start of the connect.
+    link->last_send_at = tick_now();
     return 0;
 }
 
@@ -129,12 +150,17 @@ int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken) {
 TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms) {
     if (count <= 0 || !links) return nullptr;
     ScratchArray<SocketHandle> handles(count);
-    if (!handles.data()) return nullptr;
+    ScratchArray<bool> connecting(count);
+    if (!handles.data() || !connecting.data()) return nullptr;
     int watched = 0;
-    for (int k = 0; k < count; ++k)
-        if (links[k]) handles[watched++] = links[k]->handle;
+    for (int k = 0; k < count; ++k) {
+        if (!links[k]) continue;
+        handles[watched] = links[k]->handle;
+        connecting[watched++] = links[k]->connecting;
+    }
     TcpLink* ready = nullptr;
-    const int first = watched > 0 ? socket_wait(handles.data(), watched, timeout_ms > 0 ? timeout_ms : -1) : -1;
+    const int first =
+        watched > 0 ? socket_wait(handles.data(), watched, timeout_ms > 0 ? timeout_ms : -1, connecting.data()) : -1;
     for (int k = 0, slot = 0; k < count && first >= 0 && !ready; ++k)
         if (links[k] && slot++ == first) ready = links[k];
     return ready;

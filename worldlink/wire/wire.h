@@ -64,6 +64,7 @@ enum : int {
     WSA_WOULD_BLOCK = 10035,
     WSA_CONNECTION_ABORTED = 10053,
     WSA_NOT_CONNECTED = 10057,
+    WSA_TIMED_OUT = 10060,
     WSA_HOST_NOT_FOUND = 11001,
 };
 
@@ -95,13 +96,20 @@ struct TcpLink {
     SocketHandle handle;
     uint32_t address;       // peer IPv4, network order
     uint16_t port;          // peer port, network order
-    uint32_t last_send_at;  // tick of creation, then of the last whole send
+    uint32_t last_send_at;  // tick of creation, of the connect, then of the last whole send
+    bool connecting;        // the connect has neither completed nor failed yet
 };
 
 int net_start();
 int net_stop();
 int resolve_host(const char* name, uint32_t* address);
+// Starts a connect without waiting for it: a link whose connect goes on is
+// handed out with `connecting` set (tcp_connected tells how it ends); one
+// refused at once is 429.
 int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
+// 0 once connected, 401 while the connect goes on, 429 when it failed, 10060
+// when it has not completed within 10 seconds of tcp_create.
+int tcp_connected(TcpLink* link);
 // Wraps a socket that a listener accepted; the link takes ownership (on
 // failure the socket is closed).
 int tcp_adopt(SocketHandle handle, TcpLink** out);
@@ -111,7 +119,8 @@ int tcp_receive(TcpLink* link, uint8_t* destination, int wanted, int* received);
 // it, the count taken is stored and a partial send is 401 like a full block
 // that would block, so a caller can keep the rest instead of losing the link.
 int tcp_send(TcpLink* link, const uint8_t* bytes, int count, int* taken = nullptr);
-// First link in array order with input (or a closed peer), else null.
+// First link in array order with input (or a closed peer), or whose connect
+// has ended, else null.
 TcpLink* tcp_wait(int count, TcpLink* const* links, int timeout_ms);
 // A non-blocking listening socket on address:port (port 0 picks one);
 // the bound port is stored in network order.
@@ -161,6 +170,8 @@ struct Connection {
     uint8_t send_buffer[CONNECTION_BUFFER];
 };
 
+// The connect may still be going on: receives and flushes wait for it, and
+// connection_connected reports how it ended.
 int connection_open(uint32_t address, uint16_t port, Connection** out);
 // A Connection over an accepted socket (server side).
 int connection_adopt(SocketHandle handle, Connection** out);
@@ -168,6 +179,9 @@ void connection_close(Connection* connection);
 int connection_reason(const Connection* connection);
 uint32_t connection_last_send(const Connection* connection);
 bool connection_has_cipher(const Connection* connection);
+bool connection_connecting(const Connection* connection);
+// tcp_connected of the link; a failed connect is recorded like any failure.
+int connection_connected(Connection* connection);
 // 0 when one whole frame is ready for msg_unpack, 401 while it is not.
 int connection_receive(Connection* connection);
 int connection_flush(Connection* connection);
