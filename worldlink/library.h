@@ -138,8 +138,11 @@ void world_retry(Instance* instance);
 void both_links_lost(Instance* instance);
 void event_mask_update();
 // 0 once a universe message of `type` has been read; 429 when the universe
-// side fell to state 0; 453 when an event handler destroyed the instance.
+// side fell to state 0; 453 when an event handler destroyed the instance;
+// 480 after wl_cancel.
 int wait_for_reply(Instance* instance, int type);
+// True from wl_cancel until wl_term: blocking waits end after their pass.
+bool wait_canceled();
 // The test of wl_enter, wl_exit, wl_state_change and wl_whisper.
 int instance_ready();
 // Sends the own state (the message of wl_state_change).

@@ -51,6 +51,7 @@ int enter_finish(Instance* instance) {
     while (instance->world_state == WORLD_LOGIN_SENT) {
         service_pass(1000);
         if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
+        if (wait_canceled()) return REASON_CANCELED;
     }
     if (instance->world_state == WORLD_IN) return 0;
     // The link failed without a word from the world: the retry goes on in the

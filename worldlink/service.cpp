@@ -223,7 +223,10 @@ int wl_wait(int milliseconds) {
     if (milliseconds < 0) {
         // Runs for good, unless a handler has ended the last instance or the
         // library: nothing would be left to serve.
-        while (library.started && library.instance_count > 0) service_pass(SLICE);
+        while (library.started && library.instance_count > 0) {
+            service_pass(SLICE);
+            if (wait_canceled()) return REASON_CANCELED;
+        }
         return library.started ? REASON_NO_INSTANCE : REASON_NOT_INITIALIZED;
     }
     if (milliseconds == 0) {
@@ -235,6 +238,7 @@ int wl_wait(int milliseconds) {
     while (remaining > 0 && library.started) {
         const uint32_t before = tick_now();
         service_pass(remaining < SLICE ? remaining : SLICE);
+        if (wait_canceled()) return REASON_CANCELED;
         const uint32_t spent = tick_elapsed(tick_now(), before);
         remaining = spent >= static_cast<uint32_t>(remaining) ? 0 : remaining - static_cast<int>(spent);
     }
@@ -250,5 +254,6 @@ int wait_for_reply(Instance* instance, int type) {
         if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
         if (instance->universe_state == UNIVERSE_NONE) return REASON_UNABLE_TO_CONNECT;
         if (instance->last_universe_type == type) return 0;
+        if (wait_canceled()) return REASON_CANCELED;
     }
 }
