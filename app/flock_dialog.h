@@ -70,6 +70,9 @@ public:
     std::string versionReplyFormat;
     std::string ownerReplyFormat;
     std::string settingsPath;
+    // Set by Teardown when the settings could not be saved, in words for
+    // the user; empty when they were.
+    std::string saveFailure;
 
 private:
     std::array<FieldBinding, 6> Fields();
@@ -77,6 +80,7 @@ private:
     void EnableAll(std::initializer_list<int> ids, bool enabled);
     void Report(const std::string& text);
     void EndRun(const std::string& text);
+    void EndRunUnlessClosing(const std::string& text, int code);
     bool EnterAll(bool fatal);
     void LoadSettings();
     void SaveSettings();
