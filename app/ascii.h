@@ -23,6 +23,10 @@ inline bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+inline bool IsLetterOrDigit(char c) {
+    return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z');
+}
+
 // An optional sign and the decimal digits after it, read from `at`. The
 // magnitude stops growing just past 2^31, so callers can judge the 32-bit
 // range without overflow.

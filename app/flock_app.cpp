@@ -7,6 +7,7 @@
 namespace {
 
 constexpr int EXIT_START_FAILED = 1;
+constexpr int EXIT_SAVE_FAILED = 1;
 
 }  // namespace
 
@@ -20,5 +21,11 @@ int FlockApp::Run(DialogFrame& frame) {
         return EXIT_START_FAILED;
     }
     FlockDialog dialog;
-    return frame.RunModal(dialog);
+    const int status = frame.RunModal(dialog);
+    if (!dialog.saveFailure.empty()) {
+        // The window is gone: the box has no owner.
+        frame.ShowMessage(dialog.saveFailure, MESSAGE_CAPTION, MessageIcon::Error, false);
+        return EXIT_SAVE_FAILED;
+    }
+    return status;
 }

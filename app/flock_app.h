@@ -6,7 +6,9 @@
 class FlockApp {
 public:
     // Starts the library and runs the control window on frame until it
-    // closes; the window's teardown stops the library. Returns the exit
-    // status: the frame's, or 1 when the library or the sockets do not start.
+    // closes; the window's teardown stops the library and saves the
+    // settings. Returns the exit status: the frame's; or 1 when the library
+    // or the sockets do not start, or when the settings could not be saved
+    // (said in a message box first).
     int Run(DialogFrame& frame);
 };

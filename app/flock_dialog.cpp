@@ -83,21 +83,33 @@ bool FlockDialog::Initialize(DialogFrame& window) {
     wl_event_set(EVENT_CHAT, ChatHandler);
     frame->StartTimer(TIMER_PUMP, PUMP_PERIOD_MS);
     settingsPath = SettingsPathHere();
+    RemoveLeftoverTemporaries(settingsPath);
     LoadSettings();
     return true;
 }
 
 void FlockDialog::LoadSettings() {
-    privilegePassword = ReadSetting(settingsPath, MAIN_SECTION, "Password", "", PASSWORD_BUFFER);
-    centerText = ReadSetting(settingsPath, MAIN_SECTION, "CenterCoords", "0n 0e 0a", CENTER_BUFFER);
-    worldName = ReadSetting(settingsPath, MAIN_SECTION, "World", "", WORLD_BUFFER);
-    citizenNumber = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "Citizen", "", NUMBER_BUFFER));
-    avatarType = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "Avatar", "", NUMBER_BUFFER));
-    birdCount = DecimalValue(ReadSetting(settingsPath, MAIN_SECTION, "BirdCount", "3", NUMBER_BUFFER));
+    const std::string defaultPort = std::to_string(DEFAULT_PORT);
+    const SettingRead reads[] = {
+        {MAIN_SECTION, "Password", "", PASSWORD_BUFFER},
+        {MAIN_SECTION, "CenterCoords", "0n 0e 0a", CENTER_BUFFER},
+        {MAIN_SECTION, "World", "", WORLD_BUFFER},
+        {MAIN_SECTION, "Citizen", "", NUMBER_BUFFER},
+        {MAIN_SECTION, "Avatar", "", NUMBER_BUFFER},
+        {MAIN_SECTION, "BirdCount", "3", NUMBER_BUFFER},
+        {UNIVERSE_SECTION, "host", DEFAULT_HOST, HOST_BUFFER},
+        {UNIVERSE_SECTION, "port", defaultPort, NUMBER_BUFFER},
+    };
+    const std::vector<std::string> values = ReadSettings(settingsPath, reads);
+    privilegePassword = values[0];
+    centerText = values[1];
+    worldName = values[2];
+    citizenNumber = DecimalValue(values[3]);
+    avatarType = DecimalValue(values[4]);
+    birdCount = DecimalValue(values[5]);
     ShowFields(*frame, Fields());
-    universeHost = ReadSetting(settingsPath, UNIVERSE_SECTION, "host", DEFAULT_HOST, HOST_BUFFER);
-    universePort = DecimalValue(
-        ReadSetting(settingsPath, UNIVERSE_SECTION, "port", std::to_string(DEFAULT_PORT), NUMBER_BUFFER));
+    universeHost = values[6];
+    universePort = DecimalValue(values[7]);
 }
 
 void FlockDialog::Teardown() {
@@ -110,12 +122,14 @@ void FlockDialog::Teardown() {
 }
 
 void FlockDialog::SaveSettings() {
-    WriteSetting(settingsPath, MAIN_SECTION, "Citizen", std::to_string(citizenNumber));
-    WriteSetting(settingsPath, MAIN_SECTION, "Avatar", std::to_string(avatarType));
-    WriteSetting(settingsPath, MAIN_SECTION, "Password", privilegePassword);
-    WriteSetting(settingsPath, MAIN_SECTION, "CenterCoords", centerText);
-    WriteSetting(settingsPath, MAIN_SECTION, "World", worldName);
-    WriteSetting(settingsPath, MAIN_SECTION, "BirdCount", std::to_string(birdCount));
+    const std::string citizen = std::to_string(citizenNumber);
+    const std::string avatar = std::to_string(avatarType);
+    const std::string count = std::to_string(birdCount);
+    const Setting keys[] = {{"Citizen", citizen},         {"Avatar", avatar}, {"Password", privilegePassword},
+                            {"CenterCoords", centerText}, {"World", worldName}, {"BirdCount", count}};
+    if (int error = WriteSettings(settingsPath, MAIN_SECTION, keys); error != 0) {
+        saveFailure = "could not save settings to " + settingsPath + ": " + SystemErrorText(error);
+    }
 }
 
 void FlockDialog::OnCommand(int id) {
@@ -178,18 +192,28 @@ void FlockDialog::EndRun(const std::string& text) {
     frame->PostQuit();
 }
 
+// A failed step ends the run with its message and the reason; a step
+// canceled because the window is closing (wl_cancel) shows nothing and
+// leaves the end to the close.
+void FlockDialog::EndRunUnlessClosing(const std::string& text, int code, const std::string& detail) {
+    if (code != REASON_CANCELED) {
+        EndRun(WithDetail(text + Bracketed(code), detail));
+    }
+}
+
 // Brings every bird into worldName, Bird1 first. A failure ends the run
-// during the start (fatal) and stops the flock during an apply.
+// during the start (fatal) and stops the flock during an apply; a cancel
+// means the window is closing either way.
 bool FlockDialog::EnterAll(bool fatal) {
     for (Bird& bird : birds) {
         int code = bird.Enter(worldName);
         if (code != 0) {
-            std::string message = WithDetail(bird.name + " is unable to enter the world" + Bracketed(code),
-                                             WorldUnreachable(worldName, code));
-            if (fatal) {
-                EndRun(message);
+            std::string message = bird.name + " is unable to enter the world";
+            std::string detail = WorldUnreachable(worldName, code);
+            if (fatal || code == REASON_CANCELED) {
+                EndRunUnlessClosing(message, code, detail);
             } else {
-                Report(message);
+                Report(WithDetail(message + Bracketed(code), detail));
                 EnableAll({ID_AVATAR, ID_CENTER, ID_WORLD}, true);
                 SetStatus("Changes failed.");
             }
@@ -215,14 +239,14 @@ void FlockDialog::OnLogin() {
         Bird& bird = birds.Append();
         int code = bird.Create(universeHost, universePort);
         if (code != 0) {
-            EndRun(WithDetail("Unable to create bot instance" + Bracketed(code),
-                              UniverseUnreachable(universeHost, universePort, code)));
+            EndRunUnlessClosing("Unable to create bot instance", code,
+                                UniverseUnreachable(universeHost, universePort, code));
             return;
         }
         std::string name = "Bird" + std::to_string(i);
         code = bird.Login(citizenNumber, privilegePassword, name);
         if (code != 0) {
-            EndRun("Unable to login " + name + Bracketed(code));
+            EndRunUnlessClosing("Unable to login " + name, code);
             return;
         }
         SetStatus(name + " logged in.");

@@ -70,6 +70,9 @@ public:
     std::string versionReplyFormat;
     std::string ownerReplyFormat;
     std::string settingsPath;
+    // Set by Teardown when the settings could not be saved, in words for
+    // the user; empty when they were.
+    std::string saveFailure;
 
 private:
     std::array<FieldBinding, 6> Fields();
@@ -77,6 +80,7 @@ private:
     void EnableAll(std::initializer_list<int> ids, bool enabled);
     void Report(const std::string& text);
     void EndRun(const std::string& text);
+    void EndRunUnlessClosing(const std::string& text, int code, const std::string& detail = "");
     bool EnterAll(bool fatal);
     // Tells a change in whether the bird is in the world, from the result of
     // the state change it just sent and the flight time since its last one.

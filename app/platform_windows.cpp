@@ -53,33 +53,41 @@ private:
     HANDLE handle;
 };
 
-bool WriteAll(HANDLE file, const std::string& bytes) {
+// 0, or the error of the write that failed.
+DWORD WriteAll(HANDLE file, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD put = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &put, nullptr) || put == 0) {
-            return false;
+        if (!WriteFile(file, bytes.data() + done, chunk, &put, nullptr)) {
+            return GetLastError();
+        }
+        if (put == 0) {
+            return ERROR_WRITE_FAULT;
         }
         done += put;
     }
-    return true;
+    return 0;
 }
 
-// A new file beside target with a name nobody else uses, open for writing.
-Handle CreateTemporary(const std::wstring& target, DWORD attributes, std::wstring& name) {
+// A new file beside target with a temporary name nobody else uses, open for
+// writing; error receives the reason when there is none.
+Handle CreateTemporary(const std::wstring& target, DWORD attributes, std::wstring& name, DWORD& error) {
+    static_assert(TEMPORARY_UNIQUE == 6, "six hexadecimal digits");
     static unsigned counter = 0;
+    const std::wstring mark(TEMPORARY_MARK.begin(), TEMPORARY_MARK.end());
+    error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES; ++attempt) {
         const unsigned unique =
             (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() * 40503u) ^ (++counter * 2246822519u);
         wchar_t suffix[16];
-        std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".%06x", unique & 0xFFFFFFu);
-        name = target + suffix;
+        std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L"%06x", unique & 0xFFFFFFu);
+        name = target + mark + suffix;
         Handle file(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
         if (file.Valid()) {
             return file;
         }
-        const DWORD error = GetLastError();
+        error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             break;
         }
@@ -134,10 +142,37 @@ std::string_view NativeLineEnding() {
     return "\r\n";
 }
 
-std::optional<FileContent> ReadFileContent(const std::string& path) {
+std::string SystemErrorText(int error) {
+    wchar_t* words = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+    std::wstring wide(words ? words : L"", length);
+    LocalFree(words);
+    // The system ends its words with a line break.
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) {
+        wide.pop_back();
+    }
+    if (wide.empty()) {
+        return "error " + std::to_string(error);
+    }
+    // UTF-8, as every text the frames show.
+    const int size = static_cast<int>(wide.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
+int InvalidDataError() {
+    return ERROR_INVALID_DATA;
+}
+
+int ReadFileContent(const std::string& path, FileContent& content) {
+    content = FileContent{};
     const std::optional<std::wstring> widePath = Widened(path);
     if (!widePath) {
-        return std::nullopt;
+        return ERROR_NO_UNICODE_TRANSLATION;
     }
     // Others may go on reading, writing or replacing it meanwhile (an
     // editor, say).
@@ -145,56 +180,98 @@ std::optional<FileContent> ReadFileContent(const std::string& path) {
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return FileContent{};
-        }
-        return std::nullopt;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : static_cast<int>(error);
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return std::nullopt;
+    if (!GetFileInformationByHandle(file.Get(), &info)) {
+        return static_cast<int>(GetLastError());
     }
-    FileContent content;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ERROR_INVALID_DATA;
+    }
     content.exists = true;
     content.attributes = info.dwFileAttributes;
-    char buffer[4096];
+    char buffer[65536];
     DWORD got = 0;
     do {
         if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) {
-            return std::nullopt;
+            const DWORD error = GetLastError();
+            content = FileContent{};
+            return static_cast<int>(error);
         }
         content.bytes.append(buffer, got);
     } while (got != 0);
-    return content;
+    return 0;
 }
 
-bool ReplaceFileContent(const std::string& path, const std::string& bytes, const FileContent& previous) {
+int ReplaceFileContent(const std::string& path, const std::string& bytes, const FileContent& previous) {
     const std::optional<std::wstring> target = Widened(path);
-    if (!target || target->empty()) {
-        return false;
+    if (!target) {
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    if (target->empty()) {
+        return ERROR_INVALID_NAME;
     }
     // Windows refuses to move a file over a read-only one; said here, so
     // that every implementation of the call (wine's too) keeps it.
     if (previous.exists && (previous.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return false;
+        return ERROR_ACCESS_DENIED;
     }
     DWORD attributes = previous.exists ? (previous.attributes & KEPT_ATTRIBUTES) : 0;
     if (attributes == 0) {
         attributes = FILE_ATTRIBUTE_NORMAL;
     }
     std::wstring temporary;
-    Handle file = CreateTemporary(*target, attributes, temporary);
+    DWORD error = 0;
+    Handle file = CreateTemporary(*target, attributes, temporary, error);
     if (!file.Valid()) {
-        return false;
+        return static_cast<int>(error);
     }
-    bool ok = WriteAll(file.Get(), bytes) && FlushFileBuffers(file.Get());
-    ok = file.Close() && ok;
+    error = WriteAll(file.Get(), bytes);
+    if (error == 0 && !FlushFileBuffers(file.Get())) {
+        error = GetLastError();
+    }
+    if (!file.Close() && error == 0) {
+        error = GetLastError();
+    }
     // The C runtime's rename does not replace an existing file; this does,
     // in one step, and returns only when the move is on disk.
-    ok = ok && MoveFileExW(temporary.c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) {
+    if (error == 0 &&
+        !MoveFileExW(temporary.c_str(), target->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    if (error != 0) {
         DeleteFileW(temporary.c_str());
     }
-    return ok;
+    return static_cast<int>(error);
+}
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+    const std::optional<std::wstring> target = Widened(path);
+    if (!target || target->empty()) {
+        return;
+    }
+    const std::size_t separator = target->find_last_of(L"\\/");
+    const std::wstring name = target->substr(separator == std::wstring::npos ? 0 : separator + 1);
+    const std::wstring mark(TEMPORARY_MARK.begin(), TEMPORARY_MARK.end());
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((*target + mark + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        // The search also matches short names; only the long one counts.
+        const std::wstring_view entry = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !entry.starts_with(name)) {
+            continue;
+        }
+        std::string suffix;
+        for (wchar_t c : entry.substr(name.size())) {
+            suffix += c < 0x80 ? static_cast<char>(c) : '?';
+        }
+        if (IsTemporarySuffix(suffix)) {
+            DeleteFileW((*target + std::wstring(entry.substr(name.size()))).c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }

@@ -76,14 +76,13 @@ ParsedLine ParseLine(std::string_view text, bool first) {
     return parsed;
 }
 
-std::optional<FileText> LoadFile(const std::string& path) {
-    std::optional<FileContent> stored = ReadFileContent(path);
-    if (!stored) {
-        return std::nullopt;
+// 0, or the error number of the read.
+int LoadFile(const std::string& path, FileText& file) {
+    file = FileText{};
+    if (int error = ReadFileContent(path, file.stored); error != 0) {
+        return error;
     }
-    const std::string bytes = std::move(stored->bytes);
-    FileText file;
-    file.stored = std::move(*stored);
+    const std::string bytes = std::move(file.stored.bytes);
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t newline = bytes.find('\n', start);
@@ -102,7 +101,7 @@ std::optional<FileText> LoadFile(const std::string& path) {
         }
         file.lines.push_back(std::move(line));
     }
-    return file;
+    return 0;
 }
 
 // Index of the first header of section, or nullopt.
@@ -195,50 +194,25 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-}  // namespace
-
-std::string ReadSetting(const std::string& path, std::string_view section,
-                              std::string_view key, std::string_view fallback,
-                              std::size_t bufferSize) {
-    std::optional<FileText> file = LoadFile(path);
-    if (file) {
-        if (std::optional<std::size_t> header = FindSection(*file, section)) {
-            if (std::optional<std::size_t> entry = FindKey(*file, *header, key)) {
-                // Cut after the quotes are gone: the buffer holds the value.
-                const std::string_view value = ParseLine(file->lines[*entry].text, false).value;
-                return std::string(CutTo(Unquoted(value), bufferSize));
-            }
-        }
-    }
-    return std::string(CutTo(fallback, bufferSize));
-}
-
-bool WriteSetting(const std::string& path, std::string_view section,
-                        std::string_view key, std::string_view value) {
-    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
-        return false;
-    }
-    std::optional<FileText> file = LoadFile(path);
-    if (!file) {
-        return false;
-    }
-    std::string newLine = NewLineOf(*file);
-    std::string entry = Joined({key, "=", Quoted(value)});
-    std::vector<Line>& lines = file->lines;
-    std::optional<std::size_t> header = FindSection(*file, section);
+// Sets key in section on the lines in memory: replaces the key's line, or
+// adds it after the section's last entry, or adds the section at the end.
+void SetEntry(FileText& file, std::string_view section, const Setting& setting, const std::string& newLine) {
+    std::string entry = Joined({setting.key, "=", Quoted(setting.value)});
+    std::vector<Line>& lines = file.lines;
+    std::optional<std::size_t> header = FindSection(file, section);
     if (!header) {
         if (!lines.empty() && lines.back().ending.empty()) {
             lines.back().ending = newLine;
         }
         lines.push_back({Joined({"[", section, "]"}), newLine});
         lines.push_back({entry, newLine});
-    } else if (std::optional<std::size_t> found = FindKey(*file, *header, key)) {
+    } else if (std::optional<std::size_t> found = FindKey(file, *header, setting.key)) {
         lines[*found].text = entry;
     } else {
         // After the section's last entry, so trailing blank lines and
         // comments stay where they are.
         std::size_t after = *header;
-        std::size_t end = SectionEnd(*file, *header);
+        std::size_t end = SectionEnd(file, *header);
         for (std::size_t i = *header + 1; i < end; ++i) {
             bool blank = TrimBlanks(lines[i].text).empty();
             if (!blank && ParseLine(lines[i].text, false).kind != LineKind::Comment) {
@@ -250,12 +224,67 @@ bool WriteSetting(const std::string& path, std::string_view section,
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), Line{entry, newLine});
     }
+}
+
+}  // namespace
+
+std::string ReadSetting(const std::string& path, std::string_view section,
+                              std::string_view key, std::string_view fallback,
+                              std::size_t bufferSize) {
+    const SettingRead read{section, key, fallback, bufferSize};
+    return ReadSettings(path, {&read, 1}).front();
+}
+
+std::vector<std::string> ReadSettings(const std::string& path, std::span<const SettingRead> reads) {
+    FileText file;
+    const bool loaded = LoadFile(path, file) == 0;
+    std::vector<std::string> values;
+    for (const SettingRead& read : reads) {
+        std::string_view value = read.fallback;
+        if (std::optional<std::size_t> header = loaded ? FindSection(file, read.section) : std::nullopt) {
+            if (std::optional<std::size_t> entry = FindKey(file, *header, read.key)) {
+                // Cut after the quotes are gone: the buffer holds the value.
+                value = Unquoted(ParseLine(file.lines[*entry].text, false).value);
+            }
+        }
+        values.emplace_back(CutTo(value, read.bufferSize));
+    }
+    return values;
+}
+
+int WriteSettings(const std::string& path, std::string_view section, std::span<const Setting> settings) {
+    bool refused = HasLineBreak(section);
+    for (const Setting& setting : settings) {
+        refused = refused || HasLineBreak(setting.key) || HasLineBreak(setting.value);
+    }
+    if (refused) {
+        return InvalidDataError();
+    }
+    FileText file;
+    if (int error = LoadFile(path, file); error != 0) {
+        return error;
+    }
+    const std::string newLine = NewLineOf(file);
+    for (const Setting& setting : settings) {
+        SetEntry(file, section, setting, newLine);
+    }
+    std::size_t size = 0;
+    for (const Line& line : file.lines) {
+        size += line.text.size() + line.ending.size();
+    }
     std::string bytes;
-    for (const Line& line : lines) {
+    bytes.reserve(size);
+    for (const Line& line : file.lines) {
         bytes += line.text;
         bytes += line.ending;
     }
-    return ReplaceFileContent(path, bytes, file->stored);
+    return ReplaceFileContent(path, bytes, file.stored);
+}
+
+bool WriteSetting(const std::string& path, std::string_view section,
+                        std::string_view key, std::string_view value) {
+    const Setting setting{key, value};
+    return WriteSettings(path, section, {&setting, 1}) == 0;
 }
 
 int DecimalValue(std::string_view text) {

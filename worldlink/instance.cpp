@@ -1,8 +1,8 @@
 // Library state and the life of instances: wl_init, wl_term, wl_create,
-// wl_destroy, wl_instance, wl_instance_set.
+// wl_destroy, wl_instance, wl_instance_set, wl_cancel.
 #include "worldlink/library.h"
 
-
+#include <atomic>
 #include <new>
 
 Library library;
@@ -10,6 +10,11 @@ Library library;
 namespace {
 
 constexpr int CACHE_BUCKETS = 101;
+
+// Set by wl_cancel from a signal handler or another thread, so it must be
+// lock-free; kept apart from the plain Library record for that reason.
+std::atomic<int> canceled{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // Releases everything that hangs from an instance, then the record.
 void instance_free(Instance* instance) {
@@ -71,7 +76,17 @@ int wl_term() {
     // would take the sockets from under other users in the process.
     const int reason = library.started ? net_stop() : 0;
     library.started = 0;
+    canceled.store(0);
     return reason;
+}
+
+int wl_cancel() {
+    canceled.store(1);
+    return 0;
+}
+
+bool wait_canceled() {
+    return canceled.load() != 0;
 }
 
 int wl_create(const char* host, int port, Instance** out) {
@@ -112,9 +127,10 @@ int wl_create(const char* host, int port, Instance** out) {
         // In the list while its connect goes on, so the passes that serve
         // every other link meanwhile watch this one too.
         const int reason = serve_until(instance, [instance] { return !connection_connecting(instance->universe_link); });
-        if (reason != 0) return reason;
-        if (instance->universe_state == UNIVERSE_NONE) {
-            const int failed = instance->universe_connect_reason;
+        // 453: a handler destroyed it already.
+        if (reason == REASON_INVALID_INSTANCE) return reason;
+        if (reason != 0 || instance->universe_state == UNIVERSE_NONE) {
+            const int failed = reason != 0 ? reason : instance->universe_connect_reason;
             Instance* current = library.current_instance;
             instance_destroy(instance);
             library.current_instance = current;

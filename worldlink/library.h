@@ -152,14 +152,17 @@ int service_pass(int timeout_ms);
 // The longest single wait of a pass run by wl_wait and the blocking calls.
 inline constexpr int SERVICE_SLICE = 1000;
 
+// True from wl_cancel until wl_term: blocking waits end after their pass.
+bool wait_canceled();
 // The one loop of the blocking calls: serves every link, pass after pass,
-// until done() holds (0), or until an event handler has destroyed the
-// instance (453; not a byte of it may be read any more).
+// until done() holds (0), until an event handler has destroyed the instance
+// (453; not a byte of it may be read any more), or until wl_cancel (480).
 template <typename Done>
 int serve_until(const Instance* instance, Done done) {
     while (!done()) {
         service_pass(SERVICE_SLICE);
         if (!instance_alive(instance)) return REASON_INVALID_INSTANCE;
+        if (wait_canceled()) return REASON_CANCELED;
     }
     return 0;
 }
@@ -192,7 +195,8 @@ void world_retry(Instance* instance);
 void both_links_lost(Instance* instance);
 void event_mask_update();
 // 0 once a universe message of `type` has been read; 429 when the universe
-// side fell to state 0; 453 when an event handler destroyed the instance.
+// side fell to state 0; 453 when an event handler destroyed the instance;
+// 480 after wl_cancel.
 int wait_for_reply(Instance* instance, int type);
 // The test of wl_enter, wl_exit, wl_state_change and wl_whisper.
 int instance_ready();

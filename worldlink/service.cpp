@@ -263,7 +263,10 @@ int wl_wait(int milliseconds) {
     if (milliseconds < 0) {
         // Runs for good, unless a handler has ended the last instance or the
         // library: nothing would be left to serve.
-        while (library.started && library.instance_count > 0) service_pass(SERVICE_SLICE);
+        while (library.started && library.instance_count > 0) {
+            service_pass(SERVICE_SLICE);
+            if (wait_canceled()) return REASON_CANCELED;
+        }
         return library.started ? REASON_NO_INSTANCE : REASON_NOT_INITIALIZED;
     }
     if (milliseconds == 0) {
@@ -275,6 +278,7 @@ int wl_wait(int milliseconds) {
     while (remaining > 0 && library.started) {
         const uint32_t before = tick_now();
         service_pass(remaining < SERVICE_SLICE ? remaining : SERVICE_SLICE);
+        if (wait_canceled()) return REASON_CANCELED;
         const uint32_t spent = tick_elapsed(tick_now(), before);
         remaining = spent >= static_cast<uint32_t>(remaining) ? 0 : remaining - static_cast<int>(spent);
     }

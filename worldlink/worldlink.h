@@ -14,9 +14,14 @@
  * 4. Everything runs on the caller's thread, inside wl_wait and the blocking
  *    calls wl_create, wl_login and wl_enter, which serve every other instance
  *    while they wait. No connect waits longer than 10 seconds. There are no
- *    locks; use one thread.
+ *    locks; use one thread. The one exception is wl_cancel (6).
  * 5. Event handlers take no arguments, read what the message carried through
  *    wl_int and wl_string, and may call any entry point, wl_destroy included.
+ * 6. wl_cancel may be called from any thread and from a signal handler: it
+ *    only sets a lock-free atomic flag. From then until wl_term, wl_login,
+ *    wl_enter and wl_wait with a non-zero time return 480 (canceled) once
+ *    their current service pass ends; a pass waits at most a second, less
+ *    when a signal interrupts the waiting thread.
  */
 #ifndef WORLDLINK_WORLDLINK_H
 #define WORLDLINK_WORLDLINK_H
@@ -134,7 +139,8 @@ typedef void (*wl_event_handler)(void);
     X(464, QUERY_IN_PROGRESS, "query in progress") \
     X(466, EJECTED, "ejected") \
     X(467, NOT_WELCOME, "not welcome") \
-    X(471, CONNECTION_LOST, "connection lost")
+    X(471, CONNECTION_LOST, "connection lost") \
+    X(480, CANCELED, "canceled")
 
 enum {
 #define WL_REASON_CONSTANT(code, name, words) REASON_##name = code,
@@ -376,6 +382,7 @@ int wl_instance_set(Instance* instance);                 /* 453 when it is not a
 int wl_wait(int milliseconds);                           /* services every link for that long; 0 drains what is ready;
                                                             negative: until no instance is left (445) */
 uint32_t wl_random(void);                                /* next draw of the library's Mersenne Twister */
+int wl_cancel(void);                                     /* blocking calls end with 480 until wl_term (see 6) */
 
 /* Attributes of the current instance. */
 int wl_int(int attribute);                               /* int or bool value; 0 when none */

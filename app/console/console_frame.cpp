@@ -32,6 +32,7 @@ int ConsoleFrame::RunModal(DialogHandler& handler) {
         RunTimers(handler, stop);
         status = quitPosted ? EXIT_QUIT_POSTED : EXIT_CLOSED;
     }
+    stop.TearingDown();
     handler.Teardown();
     timers.clear();
     return status;

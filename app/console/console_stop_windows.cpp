@@ -10,6 +10,8 @@
 // number, as on POSIX.
 #include "app/console/console_stop.h"
 
+#include "worldlink/worldlink.h"
+
 #include <windows.h>
 
 #include <csignal>
@@ -20,6 +22,12 @@ namespace {
 constexpr int SIGBREAK = 21;  // the C runtime's Ctrl-Break signal
 #endif
 
+// Where a run stands. The handler, the watchdog and the main thread move
+// it with compare-and-exchange, so a process is never ended once its
+// teardown has begun, and a teardown never begins under a process that is
+// being ended.
+enum : LONG { RUNNING, TEARING_DOWN, ENDING };
+
 // One modal run's stop state. Never freed, and its events never closed: a
 // handler or a watchdog may still hold it after the run has ended.
 struct Run {
@@ -27,6 +35,8 @@ struct Run {
     HANDLE closed = nullptr;  // set when the run and its teardown are over
     volatile LONG requests = 0;
     volatile LONG firstSignal = 0;
+    volatile LONG phase = RUNNING;
+    volatile LONG heldSignal = 0;  // a request that came during teardown
 };
 
 Run* volatile currentRun = nullptr;
@@ -53,14 +63,32 @@ int SignalOf(DWORD event) {
     ExitProcess(static_cast<UINT>(KILLED_BY_SIGNAL + signo));
 }
 
-// The close bound: a run that has not ended CLOSE_GRACE_MS after its first
-// request ends the process.
+// Ends the process unless its teardown has begun.
+void EndUnlessTearingDown(Run* run, int signo) {
+    if (InterlockedCompareExchange(&run->phase, ENDING, RUNNING) == RUNNING) {
+        EndNow(signo);
+    }
+}
+
+// The close bound: a run that has not reached its teardown CLOSE_GRACE_MS
+// after its first request ends the process.
 DWORD WINAPI BoundTheClose(void* parameter) {
     Run* run = static_cast<Run*>(parameter);
     if (WaitForSingleObject(run->closed, CLOSE_GRACE_MS) != WAIT_OBJECT_0) {
-        EndNow(run->firstSignal);
+        EndUnlessTearingDown(run, run->firstSignal);
     }
     return 0;
+}
+
+// Windows ends the process as soon as the handler returns from a close,
+// log-off or shutdown event. Hold on until the run is over; the main thread
+// then ends the process with the run's own status (or a held request's),
+// or the watchdog with 128 + SIGTERM.
+void HoldIfClosing(DWORD event, Run* run) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        WaitForSingleObject(run->closed, INFINITE);
+        Sleep(INFINITE);
+    }
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -70,23 +98,20 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         return FALSE;
     }
     if (InterlockedExchange(&run->requests, 1) != 0) {
-        EndNow(signo);
+        EndUnlessTearingDown(run, signo);
+        InterlockedExchange(&run->heldSignal, signo);
+        HoldIfClosing(event, run);
+        return TRUE;
     }
     run->firstSignal = signo;
+    wl_cancel();
     SetEvent(run->wake);
     if (HANDLE watchdog = CreateThread(nullptr, 0, BoundTheClose, run, 0, nullptr)) {
         CloseHandle(watchdog);
     } else if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
         BoundTheClose(run);  // no thread to spare: keep the bound here
     }
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        // Windows ends the process as soon as this handler returns from a
-        // close, log-off or shutdown event. Hold on until the run is over;
-        // the main thread then ends the process with the run's own status,
-        // or the watchdog with 128 + SIGTERM.
-        WaitForSingleObject(run->closed, INFINITE);
-        Sleep(INFINITE);
-    }
+    HoldIfClosing(event, run);
     return TRUE;
 }
 
@@ -113,6 +138,9 @@ ConsoleStop::ConsoleStop() : watch(std::make_unique<Watch>()) {
 ConsoleStop::~ConsoleStop() {
     currentRun = nullptr;
     SetEvent(watch->run->closed);
+    if (const LONG held = InterlockedCompareExchange(&watch->run->heldSignal, 0, 0)) {
+        EndNow(held);
+    }
 }
 
 bool ConsoleStop::Requested() const {
@@ -121,4 +149,10 @@ bool ConsoleStop::Requested() const {
 
 void ConsoleStop::Wait(int timeoutMs) {
     WaitForSingleObject(watch->run->wake, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+}
+
+void ConsoleStop::TearingDown() {
+    if (InterlockedCompareExchange(&watch->run->phase, TEARING_DOWN, RUNNING) != RUNNING) {
+        Sleep(INFINITE);  // another thread is ending the process this moment
+    }
 }

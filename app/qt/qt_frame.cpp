@@ -49,13 +49,14 @@ public:
         QObject::connect(window.get(), &ControlWindow::fieldEdited, window.get(),
                          [this](int id) { Deliver([id](DialogHandler& h) { h.OnTextChanged(id); }); });
 
+        SignalCloser closer([this] { RequestClose(); });
         Deliver([this](DialogHandler& h) { h.Initialize(*this); });
         if (!quitPosted) {
-            SignalCloser closer([this] { RequestClose(); });
             window->exec();
         }
         live = false;
         timers.clear();
+        closer.TearingDown();
         target.Teardown();
         window.reset();
         handler = nullptr;

@@ -60,7 +60,7 @@ TEST(ParseCenter, ProductsBeyondTheIntRangeSaturate) {
 TEST(ReasonText, GivesTheWordsOrTheNumber) {
     const std::pair<int, const char*> cases[] = {
         {0, "success"}, {200, "no error (sdk bug, should be 0)"}, {471, "connection lost"}, {2, "2"},
-        {473, "473"},   {10061, "10061"},                         {INT_MIN, "-2147483648"}};
+        {473, "473"},   {480, "canceled"},  {10061, "10061"},     {INT_MIN, "-2147483648"}};
     for (auto [code, text] : cases) {
         EXPECT_STREQ(FlockDialog::ReasonText(code), text) << code;
     }

@@ -1,5 +1,7 @@
 #include "settings_fixture.h"
 
+#include "app/platform.h"
+
 #include <cstdlib>
 #ifndef _WIN32
 #include <csignal>
@@ -121,6 +123,57 @@ TEST_F(SettingsFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
     EXPECT_EQ(Bytes(), before);
     EXPECT_EQ(EntriesInDirectory(), 1u);
 #endif
+}
+
+// Only files named as temporaries of this settings file are removed.
+TEST_F(SettingsFile, OnlyItsOwnTemporariesAreRemoved) {
+    const struct {
+        const char* name;
+        bool removed;
+    } files[] = {
+        {"skyflit.ini.saving-a1B2c3", true},  {"skyflit.ini.saving-000000", true},
+        {"skyflit.ini.saving-a1B2c", false},  {"skyflit.ini.saving-a1B2c34", false},
+        {"skyflit.ini.saving-a1B.c3", false}, {"skyflit.ini.backup", false},
+        {"skyflit.ini.a1B2c3", false},        {"other.ini.saving-a1B2c3", false},
+        {"skyflit.ini", false},
+    };
+    const std::filesystem::path here(directory);
+    for (const auto& file : files) {
+        std::ofstream(here / file.name) << "[Main]\n";
+    }
+    std::filesystem::create_directory(here / "skyflit.ini.saving-abcdef");
+    RemoveLeftoverTemporaries(path);
+    for (const auto& file : files) {
+        EXPECT_EQ(std::filesystem::exists(here / file.name), !file.removed) << file.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(here / "skyflit.ini.saving-abcdef"));
+}
+
+// Several keys follow the rules of one key each, in order, in a single
+// replace of the file.
+TEST_F(SettingsFile, SeveralKeysGoInOneWrite) {
+    const Setting keys[] = {{"Citizen", "42"}, {"Avatar", "0"}, {"Password", " pw "}, {"World", "sky"}};
+    const struct {
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"[Main]\nworld=old\n; end\n", "[Main]\nWorld=sky\nCitizen=42\nAvatar=0\nPassword=\" pw \"\n; end\n"},
+        {"[Main]\nCitizen=1", "[Main]\nCitizen=42\nAvatar=0\nPassword=\" pw \"\nWorld=sky\n"},
+        {"[Other]\r\nk=v\r\n[main]\r\nAVATAR=3\r\n\r\n",
+         "[Other]\r\nk=v\r\n[main]\r\nAvatar=0\r\nCitizen=42\r\nPassword=\" pw \"\r\nWorld=sky\r\n\r\n"},
+        {"[Other]\nk=v", "[Other]\nk=v\n[Main]\nCitizen=42\nAvatar=0\nPassword=\" pw \"\nWorld=sky\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        Put(c.before);
+        ASSERT_EQ(WriteSettings(path, "Main", keys), 0);
+        EXPECT_EQ(Bytes(), c.after);
+        EXPECT_EQ(EntriesInDirectory(), 1u);
+    }
+    // One bad value and nothing is written.
+    const Setting broken[] = {{"World", "new"}, {"Password", "a\nCitizen=5"}};
+    EXPECT_EQ(WriteSettings(path, "Main", broken), InvalidDataError());
+    EXPECT_EQ(Bytes(), cases[3].after);
 }
 
 TEST_F(SettingsFile, RefusedWritesChangeNothing) {

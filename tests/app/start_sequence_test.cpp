@@ -1,6 +1,7 @@
 #include "flock_fixture.h"
 
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -114,6 +115,41 @@ TEST_F(StartFailure, RefusedEntryAfterEveryLogin) {
     EXPECT_EQ(frame.statusLines,
               (Lines{"Connecting to universe...", "Bird1 logged in.", "Bird2 logged in.", "Bird3 logged in."}));
     EXPECT_EQ(world.link_count(), 0);
+}
+
+// A start step canceled because the window is closing (wl_cancel from a
+// stop request) ends the start without a message; the close then runs as
+// any: instances destroyed, settings saved, status 0.
+TEST_F(StartSequence, ACanceledStepEndsTheStartQuietly) {
+    const struct {
+        const char* step;
+        ScriptedPeer& silent;  // the peer that never answers the step
+        int awaited;           // what it receives before the cancel
+    } steps[] = {
+        {"login", universe, MSG_LOGIN},
+        {"lookup", universe, MSG_WORLD_LOOKUP},
+        {"world login", world, MSG_WORLD_LOGIN_V4},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        frame = FakeFrame();
+        step.silent.on(step.awaited, [](ScriptedPeer&, const PeerFrame&) {}, 1);
+        WriteSettings("World=sky\nBirdCount=1\nCitizen= 0042\n");
+        std::thread closing([&] {
+            EXPECT_TRUE(step.silent.wait_count(step.awaited, 1));
+            wl_cancel();
+        });
+        int status = Run([&](FakeFrame& fake, FlockDialog& dialog) {
+            fake.Press(dialog, ID_LOGIN);
+            EXPECT_TRUE(fake.messages.empty());
+            EXPECT_FALSE(fake.quitPosted);
+            EXPECT_FALSE(dialog.running);
+        });
+        closing.join();
+        EXPECT_EQ(status, EXIT_CLOSED);
+        EXPECT_NE(SettingsBytes().find("\nCitizen=42\n"), std::string::npos);
+        EXPECT_TRUE(universe.wait_closed());
+    }
 }
 
 TEST_F(StartSequence, AnEmptyWorldWaitsForOneThenStartsAgain) {

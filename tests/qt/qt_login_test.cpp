@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <filesystem>
+
 namespace {
 
 class QtLoginTest : public FlockFixture {
@@ -90,6 +92,20 @@ TEST_F(QtLoginTest, FailedStartReportsThenEndsTheProgram) {
     EXPECT_TRUE(watcher.seen[0].ownedByWindow);
     EXPECT_TRUE(watcher.seen[0].windowVisible);
     EXPECT_NE(SettingsBytes().find("BirdCount=2\n"), std::string::npos);
+}
+
+// Settings that cannot be saved are told in a box of their own once the
+// window has gone, and the program ends with 1.
+TEST_F(QtLoginTest, AFailedSaveIsToldAfterTheWindow) {
+    std::filesystem::create_directory("skyflit.ini");
+    MessageBoxWatcher watcher;
+    int status = RunProgram([](ControlWindow& window) { window.close(); });
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(watcher.seen.size(), 1u);
+    EXPECT_TRUE(watcher.seen[0].text.startsWith("could not save settings to ")) << watcher.seen[0].text.toStdString();
+    EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Critical);
+    EXPECT_FALSE(watcher.seen[0].ownedByWindow);
+    EXPECT_FALSE(watcher.seen[0].windowVisible);
 }
 
 }  // namespace
