@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <vector>
 
 #include "tests/worldsim/raw_client.h"
 #include "tests/worldsim/sim_fixture.h"
@@ -84,6 +85,94 @@ TEST_F(WorldsimViewer, BadRequestsAreRefusedClearly) {
     auto answer = client.Post("/api/worlds/demo/say", "{not json", "application/json");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 400);
+}
+
+// What any web page could make the browser send: simple POSTs, a foreign
+// Origin, a name rebound to 127.0.0.1. None is said or dropped.
+TEST_F(WorldsimViewer, RequestsFromOtherPagesChangeNothing) {
+    int session = SessionOf("demo", "Bird1");
+    std::string port = std::to_string(sim.viewer_port);
+    std::string say = R"({"text": "refused"})";
+    std::string drop = nlohmann::json{{"session", session}, {"reason", "all"}}.dump();
+    std::string drop_universe = nlohmann::json{{"session", session}}.dump();
+    struct Refused {
+        const char* what;
+        const char* path;
+        std::string body;
+        const char* type;
+        httplib::Headers headers;
+        int status;
+    };
+    const std::vector<Refused> cases = {
+        {"text/plain say", "/api/worlds/demo/say", say, "text/plain", {}, 415},
+        {"form say", "/api/worlds/demo/say", "text=refused", "application/x-www-form-urlencoded", {}, 415},
+        {"text/plain world drop", "/api/worlds/demo/drop", drop, "text/plain", {}, 415},
+        {"text/plain universe drop", "/api/universe/drop", drop_universe, "text/plain", {}, 415},
+        {"foreign Origin say", "/api/worlds/demo/say", say, "application/json", {{"Origin", "http://evil.example"}}, 403},
+        {"foreign Origin drop", "/api/worlds/demo/drop", drop, "application/json", {{"Origin", "null"}}, 403},
+        {"foreign Host say", "/api/worlds/demo/say", say, "application/json", {{"Host", "rebound.example:" + port}}, 403},
+        {"foreign Host drop", "/api/universe/drop", drop_universe, "application/json", {{"Host", "rebound.example"}}, 403},
+    };
+    httplib::Client client("127.0.0.1", sim.viewer_port);
+    client.set_read_timeout(5, 0);
+    for (const Refused& c : cases) {
+        auto answer = client.Post(c.path, c.headers, c.body, c.type);
+        ASSERT_TRUE(answer) << c.what;
+        EXPECT_EQ(answer->status, c.status) << c.what;
+        EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin")) << c.what;
+        EXPECT_TRUE(nlohmann::json::parse(answer->body, nullptr, false).contains("error")) << c.what;
+    }
+    auto rebound = client.Get("/api/worlds/demo/avatars", {{"Host", "rebound.example:" + port}});
+    ASSERT_TRUE(rebound);
+    EXPECT_EQ(rebound->status, 403) << "a rebound name reads nothing";
+    httplib::Request preflight;
+    preflight.method = "OPTIONS";
+    preflight.path = "/api/worlds/demo/say";
+    preflight.headers = {{"Origin", "http://evil.example"}, {"Access-Control-Request-Method", "POST"},
+                         {"Access-Control-Request-Headers", "content-type"}};
+    auto answer = client.send(preflight);
+    ASSERT_TRUE(answer);
+    EXPECT_GE(answer->status, 400);
+    EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
+
+    // The first line the bird hears is said after every refusal, on links
+    // that are still open.
+    ASSERT_EQ(Post("/api/worlds/demo/say", {{"text", "after"}}), 200);
+    RawFrame chat;
+    ASSERT_TRUE(raw_read_type(bird->world, false, MSG_CHAT_0, &chat, 2000));
+    RawReader reader(chat.body);
+    reader.Word();
+    EXPECT_EQ(reader.String(), "after");
+    EXPECT_FALSE(raw_closed_by_server(bird->universe, 200));
+    EXPECT_EQ(SessionOf("demo", "Bird1"), session);
+}
+
+TEST_F(WorldsimViewer, PictureTellsWhoMovesAndTheCentresAltitude) {
+    nlohmann::json entered = AvatarNamed("demo", "Bird1");
+    EXPECT_EQ(entered["moved"], false);
+    ASSERT_EQ(raw_send_state(bird->world, 0, 5000, 0, 0), 0);
+    ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["moved"] == true; }));
+    nlohmann::json moved = AvatarNamed("demo", "Bird1");
+    EXPECT_LT(moved["still_ms"].get<int>(), 2000);
+    EXPECT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["still_ms"].get<int>() >= 300; }))
+        << "still time grows while it keeps its place";
+
+    RawBot* other = Bot("Bird2", 0);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(raw_send_state(other->world, 0, 3000, 0, 0), 0);
+    ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird2")["y"] == 3000; }));
+    httplib::Client client("127.0.0.1", sim.viewer_port);
+    client.set_read_timeout(5, 0);
+    std::string received;
+    client.Get("/api/events?world=demo", [&](const char* data, size_t length) {
+        received.append(data, length);
+        return received.find("\n\n") == std::string::npos;
+    });
+    size_t start = received.find("data: ") + 6;
+    nlohmann::json picture = nlohmann::json::parse(received.substr(start, received.find("\n\n") - start), nullptr, false);
+    ASSERT_TRUE(picture.is_object()) << received;
+    EXPECT_EQ(picture["centre"]["y"], 4000);
+    EXPECT_EQ(picture["centre"]["count"], 2);
 }
 
 TEST_F(WorldsimViewer, EventStreamSendsFivePicturesASecond) {

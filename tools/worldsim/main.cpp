@@ -7,6 +7,7 @@
 
 #include "tools/worldsim/server.h"
 #include "tools/worldsim/viewer.h"
+#include "tools/worldsim/viewer_guard.h"
 
 namespace {
 
@@ -48,7 +49,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     int viewer_port = 0;
-    SimViewer* viewer = sim_viewer_start(&shared, options.bind, options.viewer_port, &viewer_port, &message);
+    // Off loopback others can reach the viewer, so writes need the printed token.
+    std::string token = sim_address_is_loopback(options.bind) ? "" : sim_guard_new_token();
+    SimViewer* viewer = sim_viewer_start(&shared, options.bind, options.viewer_port, token, &viewer_port, &message);
     if (viewer == nullptr) {
         std::fprintf(stderr, "%s\n", message.c_str());
         sim_server_stop(&server);
@@ -59,6 +62,10 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_signal);
     std::printf("universe %s:%d viewer http://%s:%d/\n", options.bind.c_str(), server.universe_port,
                 options.bind.c_str(), viewer_port);
+    if (!token.empty()) {
+        std::printf("viewer token %s: open http://%s:%d/?token=%s to chat and drop\n", token.c_str(),
+                    options.bind.c_str(), viewer_port, token.c_str());
+    }
     std::fflush(stdout);
 
     sim_server_run(&server);

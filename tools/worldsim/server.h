@@ -41,6 +41,8 @@ struct SimAvatar {
     uint8_t type, extra;
     std::deque<ViewPoint> trail;
     bool visitor;
+    bool moved;         // has changed place since it entered
+    uint32_t still_at;  // clock_raw() of its entry or its last change of place
 };
 
 struct SimSession {

@@ -28,6 +28,8 @@ struct ViewAvatar {
     int extra;
     bool visitor;
     std::vector<ViewPoint> trail;  // oldest first, the current position not included
+    bool moved;         // has changed place since it entered
+    uint32_t still_at;  // clock_raw() of its entry or its last change of place
 };
 
 struct ViewChat {

@@ -7,6 +7,7 @@
 //   POST /api/worlds/NAME/drop          {"session": N, "reason": 465|466|467|489|"all"|"close"}
 //   POST /api/universe/drop             {"session": N}: close that universe link
 //   GET  /api/events?world=NAME         Server-Sent Events, five pictures a second
+// Every request passes the guard first (viewer_guard.h).
 #include "tools/worldsim/viewer.h"
 
 #include <httplib.h>
@@ -19,6 +20,8 @@
 #include <thread>
 
 #include "tools/worldsim/snapshot.h"
+#include "tools/worldsim/viewer_guard.h"
+#include "worldlink/wire/wire.h"
 
 using nlohmann::json;
 
@@ -26,6 +29,7 @@ struct SimViewer {
     httplib::Server http;
     std::thread thread;
     SimShared* shared;
+    SimGuard guard;
 };
 
 namespace {
@@ -43,16 +47,19 @@ const ViewWorld* find_world(const ViewState& view, const std::string& name) {
     return nullptr;
 }
 
-json avatar_json(const ViewAvatar& a) {
+// still_ms: how long the avatar has kept its place, or stayed since it entered.
+json avatar_json(const ViewAvatar& a, uint32_t now) {
     json trail = json::array();
     for (const ViewPoint& p : a.trail) trail.push_back({p.x, p.z});
     return {{"session", a.session}, {"name", a.name}, {"x", a.x}, {"y", a.y}, {"z", a.z}, {"yaw", a.yaw},
-            {"type", a.type}, {"extra", a.extra}, {"visitor", a.visitor}, {"trail", trail}};
+            {"type", a.type}, {"extra", a.extra}, {"visitor", a.visitor}, {"trail", trail}, {"moved", a.moved},
+            {"still_ms", tick_elapsed(now, a.still_at)}};
 }
 
 json avatars_json(const ViewWorld& world) {
+    uint32_t now = clock_raw();
     json out = json::array();
-    for (const ViewAvatar& a : world.avatars) out.push_back(avatar_json(a));
+    for (const ViewAvatar& a : world.avatars) out.push_back(avatar_json(a, now));
     return out;
 }
 
@@ -68,19 +75,21 @@ json chat_json(const ViewWorld& world, uint64_t after) {
 
 // The flock's centre: the mean position of every avatar but the visitor.
 json centre_json(const ViewWorld& world) {
-    double x = 0, z = 0;
+    double x = 0, y = 0, z = 0;
     int count = 0;
     for (const ViewAvatar& a : world.avatars) {
         if (a.visitor) continue;
         x += a.x;
+        y += a.y;
         z += a.z;
         ++count;
     }
     if (count > 0) {
         x /= count;
+        y /= count;
         z /= count;
     }
-    return {{"x", x}, {"z", z}, {"count", count}};
+    return {{"x", x}, {"y", y}, {"z", z}, {"count", count}};
 }
 
 void reply_json(httplib::Response& res, int status, const json& body) {
@@ -185,9 +194,22 @@ void events(SimViewer* viewer, const httplib::Request& req, httplib::Response& r
         });
 }
 
+httplib::Server::HandlerResponse guard(const SimGuard& guard, const httplib::Request& req, httplib::Response& res) {
+    SimGuardRequest request{req.method, req.get_header_value("Host"), req.get_header_value("Origin"),
+                            req.get_header_value("Content-Type"), req.get_header_value(SIM_TOKEN_HEADER)};
+    std::string why;
+    int status = sim_guard_check(guard, request, &why);
+    if (status == 0) return httplib::Server::HandlerResponse::Unhandled;
+    reply_error(res, status, why);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 void routes(SimViewer* viewer) {
     httplib::Server& http = viewer->http;
     SimShared* shared = viewer->shared;
+    http.set_pre_routing_handler([viewer](const httplib::Request& req, httplib::Response& res) {
+        return guard(viewer->guard, req, res);
+    });
     http.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(SIM_VIEWER_PAGE, "text/html; charset=utf-8");
     });
@@ -224,8 +246,8 @@ void routes(SimViewer* viewer) {
 
 }  // namespace
 
-SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, int* bound_port,
-                            std::string* error) {
+SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, const std::string& token,
+                            int* bound_port, std::string* error) {
     auto viewer = std::make_unique<SimViewer>();
     viewer->shared = shared;
     viewer->http.new_task_queue = [] { return new httplib::ThreadPool(HTTP_THREADS); };
@@ -244,6 +266,7 @@ SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int p
         }
         *bound_port = port;
     }
+    viewer->guard = SimGuard{address, *bound_port, token};
     SimViewer* raw = viewer.get();
     viewer->thread = std::thread([raw] { raw->http.listen_after_bind(); });
     // A stop before the listener runs would be lost, so wait until it does.

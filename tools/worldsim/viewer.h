@@ -8,10 +8,11 @@
 struct SimShared;
 struct SimViewer;
 
-// Binds address:port (0 picks one) and starts serving. Null on failure, with
-// the reason in `error`; the bound port in `bound_port`.
-SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, int* bound_port,
-                            std::string* error);
+// Binds address:port (0 picks one) and starts serving. Writes need `token`
+// unless it is empty. Null on failure, with the reason in `error`; the bound
+// port in `bound_port`.
+SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, const std::string& token,
+                            int* bound_port, std::string* error);
 // Stops serving, ends open event streams and frees the viewer.
 void sim_viewer_stop(SimViewer* viewer);
 

@@ -79,6 +79,7 @@ void join(SimServer* server, SimWorld* world, SimClient* client, const SimSessio
     SimAvatar avatar{};
     avatar.session = session.number;
     avatar.name = session.name;
+    avatar.still_at = clock_raw();
     world->avatars[session.number] = avatar;
     world->members[session.number] = client->id;
     client->logged_in = true;
@@ -179,6 +180,10 @@ void state_change(SimServer* server, SimWorld* world, SimClient* client) {
     if (avatar.x != x || avatar.z != z) {
         avatar.trail.push_back({avatar.x, avatar.z});
         while (avatar.trail.size() > SIM_TRAIL_LENGTH) avatar.trail.pop_front();
+    }
+    if (avatar.x != x || avatar.y != y || avatar.z != z) {
+        avatar.moved = true;
+        avatar.still_at = clock_raw();
     }
     avatar.x = x;
     avatar.y = y;
