@@ -18,10 +18,10 @@
  * 5. Event handlers take no arguments, read what the message carried through
  *    wl_int and wl_string, and may call any entry point, wl_destroy included.
  * 6. wl_cancel may be called from any thread and from a signal handler: it
- *    only sets a lock-free atomic flag. From then until wl_term, wl_login,
- *    wl_enter and wl_wait with a non-zero time return 480 (canceled) once
- *    their current service pass ends; a pass waits at most a second, less
- *    when a signal interrupts the waiting thread.
+ *    only sets a lock-free atomic flag. From then until wl_term, wl_create,
+ *    wl_login, wl_enter and wl_wait with a non-zero time return 480
+ *    (canceled) once their current service pass ends; a pass waits at most a
+ *    second, less when a signal interrupts the waiting thread.
  */
 #ifndef WORLDLINK_WORLDLINK_H
 #define WORLDLINK_WORLDLINK_H
