@@ -32,6 +32,7 @@ void instance_destroy(Instance* instance) {
             break;
         }
     }
+    index_remove(&library.index, instance);
     instance_free(instance);
     library.current_instance = library.instances;
     library.instance_gone = 1;
@@ -41,12 +42,7 @@ void instance_destroy(Instance* instance) {
 
 }  // namespace
 
-bool instance_alive(const Instance* instance) {
-    if (instance == nullptr) return false;
-    for (const Instance* entry = library.instances; entry != nullptr; entry = entry->next)
-        if (entry == instance) return true;
-    return false;
-}
+bool instance_alive(const Instance* instance) { return index_has(&library.index, instance); }
 
 int wl_init(int build) {
     if (build != LIBRARY_BUILD) return REASON_VERSION_MISMATCH;
@@ -55,8 +51,15 @@ int wl_init(int build) {
     if (net_start() != 0) return REASON_UNABLE_TO_INITIALIZE_NETWORK;
     tick_start();
     random_seed(clock_raw());
+    library.watch = watch_create();
+    if (library.watch == nullptr) {
+        net_stop();
+        return REASON_UNABLE_TO_INITIALIZE_NETWORK;
+    }
     library.world_address_cache = table_create(CACHE_BUCKETS);
     if (library.world_address_cache == nullptr) {
+        watch_destroy(library.watch);
+        library.watch = nullptr;
         net_stop();
         return REASON_OUT_OF_MEMORY;
     }
@@ -71,6 +74,9 @@ int wl_term() {
     }
     if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
     library.world_address_cache = nullptr;
+    watch_destroy(library.watch);
+    library.watch = nullptr;
+    index_release(&library.index);
     service_release();
     // Stop only a socket layer this library started: a second clean-up
     // would take the sockets from under other users in the process.
@@ -106,9 +112,8 @@ int wl_create(const char* host, int port, Instance** out) {
     }
     instance->universe_address = address;
     instance->universe_port = net_order16(static_cast<uint16_t>(port != 0 ? port : DEFAULT_UNIVERSE_PORT));
-    const int opened = connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
+    const int opened = link_open(instance, &instance->universe_link, instance->universe_address, instance->universe_port);
     if (opened != 0) {
-        instance->universe_link = nullptr;
         instance_free(instance);
         return opened;
     }
@@ -117,9 +122,15 @@ int wl_create(const char* host, int port, Instance** out) {
         instance_free(instance);
         return REASON_OUT_OF_MEMORY;
     }
+    if (!index_add(&library.index, instance)) {
+        instance_free(instance);
+        return REASON_OUT_OF_MEMORY;
+    }
     instance->world_state = WORLD_NONE;
     instance->universe_state = UNIVERSE_CONNECTED;
+    deadline_touch(instance);
 
+    instance->sequence = ++library.created;
     instance->next = library.instances;
     library.instances = instance;
     ++library.instance_count;

@@ -81,7 +81,31 @@ struct Instance {
     int world_failures;           // world reconnects in a row that never reached the world
     int world_lookup;             // who awaits a world address: a WorldLookup
     uint32_t world_lookup_sent_at;
+    uint64_t sequence;            // creation order: the list runs from the highest
 };
+
+// A watched link's tag: its instance, whose alignment leaves the low bit free
+// to tell the world link from the universe link.
+enum LinkSide : uintptr_t { SIDE_UNIVERSE = 0, SIDE_WORLD = 1 };
+static_assert(alignof(Instance) > SIDE_WORLD);
+inline uintptr_t link_tag(const Instance* instance, LinkSide side) {
+    return reinterpret_cast<uintptr_t>(instance) | side;
+}
+inline Instance* tag_instance(uintptr_t tag) { return reinterpret_cast<Instance*>(tag & ~uintptr_t{SIDE_WORLD}); }
+inline LinkSide tag_side(uintptr_t tag) { return static_cast<LinkSide>(tag & SIDE_WORLD); }
+
+// The instances by address, so that a liveness test is a lookup: open
+// addressing with linear probing, never more than half full.
+struct InstanceIndex {
+    const Instance** slots;
+    uint32_t capacity;  // a power of two, or 0
+    uint32_t count;
+};
+// False when there is no memory for it.
+bool index_add(InstanceIndex* index, const Instance* instance);
+void index_remove(InstanceIndex* index, const Instance* instance);
+bool index_has(const InstanceIndex* index, const Instance* instance);
+void index_release(InstanceIndex* index);
 
 // State 2 covers the connect of wl_create as well: the link is then still
 // connecting, and no login follows by itself.
@@ -107,7 +131,7 @@ enum WorldLookup { LOOKUP_NONE = 0, LOOKUP_BY_ENTER = 1, LOOKUP_BY_RETRY = 2 };
 // A link whose inbound frame a dispatcher is reading. Passes nested inside an
 // event handler leave such links alone, so the outer read is never disturbed.
 struct BusyLink {
-    const Connection* link;
+    Connection* link;
     BusyLink* outer;
 };
 
@@ -124,6 +148,13 @@ struct Library {
     uint32_t destroyed;   // instances destroyed so far; passes compare it
     int pass_depth;       // service passes running, nested ones included
     BusyLink* busy_links;
+    WatchSet* watch;      // every open link of every instance
+    InstanceIndex index;
+    uint64_t created;     // instances created so far
+    // No instance has anything due without input before this tick.
+    bool deadline_set;
+    uint32_t deadline;
+    uint32_t deadline_changes;  // lowered or recomputed so far
 };
 
 extern Library library;
@@ -136,7 +167,7 @@ bool link_busy(const Connection* link);
 // frame; `closed` tells the dispatcher that a handler closed it meanwhile.
 class LinkReading {
 public:
-    explicit LinkReading(const Connection* link) : busy{link, library.busy_links} { library.busy_links = &busy; }
+    explicit LinkReading(Connection* link) : busy{link, library.busy_links} { library.busy_links = &busy; }
     ~LinkReading() { library.busy_links = busy.outer; }
     LinkReading(const LinkReading&) = delete;
     LinkReading& operator=(const LinkReading&) = delete;
@@ -149,8 +180,20 @@ private:
 // places at the same address is never mistaken for the one being read.
 void link_close(Connection** link);
 int service_pass(int timeout_ms);
+// Brings the earliest deadline forward to `tick` when that is sooner.
+void deadline_note(uint32_t tick);
+// Notes the deadlines that the instance's state holds now.
+void deadline_touch(const Instance* instance);
+// Opens a link of the instance into `slot` (its universe or world link) and
+// watches it; 0, or why it could not.
+int link_open(Instance* instance, Connection** slot, uint32_t address, uint16_t port);
 // The longest single wait of a pass run by wl_wait and the blocking calls.
 inline constexpr int SERVICE_SLICE = 1000;
+// A login, world login or world lookup is given up once more than this has
+// passed without its answer.
+inline constexpr uint32_t LOGIN_LIMIT = 30000;
+// The first tick at which more than `limit` has passed since `since`.
+inline uint32_t limit_passed_at(uint32_t since, uint32_t limit) { return since + limit + 1; }
 
 // True from wl_cancel until wl_term: blocking waits end after their pass.
 bool wait_canceled();

@@ -9,9 +9,23 @@ constexpr int WORLD_LOGIN_CONSTANT = 50;
 
 }  // namespace
 
+int link_open(Instance* instance, Connection** slot, uint32_t address, uint16_t port) {
+    int reason = connection_open(address, port, slot);
+    if (reason != 0) {
+        *slot = nullptr;
+        return reason;
+    }
+    const LinkSide side = slot == &instance->world_link ? SIDE_WORLD : SIDE_UNIVERSE;
+    reason = connection_watch(library.watch, *slot, link_tag(instance, side));
+    if (reason != 0) link_close(slot);
+    return reason;
+}
+
 int universe_login(Instance* instance) {
     const AttributeStore* store = instance->attributes;
     instance->login_sent_at = tick_now();
+    // The caller moves to state 3 once the login is out.
+    deadline_note(limit_passed_at(instance->login_sent_at, LOGIN_LIMIT));
     return msg_pack(instance->universe_link, {pack_begin_sealed(MSG_LOGIN),
                                               pack_long(LIBRARY_BUILD),
                                               pack_string(store_string(store, ATTR_LOGIN_NAME)),
@@ -31,18 +45,19 @@ void universe_link_lost(Instance* instance) {
     } else {
         instance->universe_state = UNIVERSE_NONE;
     }
+    deadline_touch(instance);
 }
 
 void universe_reopen(Instance* instance) {
     link_close(&instance->universe_link);
     instance->universe_connect_reason =
-        connection_open(instance->universe_address, instance->universe_port, &instance->universe_link);
+        link_open(instance, &instance->universe_link, instance->universe_address, instance->universe_port);
     if (instance->universe_connect_reason != 0) {
-        instance->universe_link = nullptr;
         universe_link_lost(instance);
         return;
     }
     instance->universe_state = UNIVERSE_CONNECTING;
+    deadline_touch(instance);
     universe_connect_finish(instance);
 }
 
@@ -61,12 +76,9 @@ int universe_connect_finish(Instance* instance) {
 
 int world_connect(Instance* instance) {
     link_close(&instance->world_link);
-    const int reason = connection_open(instance->world_address, instance->world_port, &instance->world_link);
+    const int reason = link_open(instance, &instance->world_link, instance->world_address, instance->world_port);
     instance->world_connect_reason = reason;
-    if (reason != 0) {
-        instance->world_link = nullptr;
-        return reason;
-    }
+    if (reason != 0) return reason;
     instance->world_state = WORLD_CONNECTING;
     return 0;
 }
@@ -78,9 +90,13 @@ void world_reopen(Instance* instance) {
         world_connect_finish(instance);
 }
 
+// The deadlines are taken once the connect has had its chance to end at once.
 int world_connect_finish(Instance* instance) {
     int reason = connection_connected(instance->world_link);
-    if (reason == WIRE_NOT_YET) return reason;
+    if (reason == WIRE_NOT_YET) {
+        deadline_touch(instance);
+        return reason;
+    }
     instance->world_connect_reason = reason;
     if (reason == 0 && instance->world_state == WORLD_CONNECTING) reason = world_login(instance);
     if (reason != 0) world_link_lost(instance);
@@ -94,6 +110,8 @@ int world_lookup_send(Instance* instance, const char* name, int asker) {
     if (reason == 0) {
         instance->world_lookup = asker;
         instance->world_lookup_sent_at = tick_now();
+        // A retry's caller moves to the lookup state once it is out.
+        deadline_note(limit_passed_at(instance->world_lookup_sent_at, LOGIN_LIMIT));
     }
     return reason;
 }
@@ -121,6 +139,7 @@ int world_login(Instance* instance) {
     if (reason == 0) {
         instance->world_login_sent_at = tick_now();
         instance->world_state = WORLD_LOGIN_SENT;
+        deadline_touch(instance);
     }
     return reason;
 }
@@ -155,6 +174,7 @@ void world_retry(Instance* instance) {
     instance->world_state = WORLD_RETRY;
     instance->world_retry_at = tick_now() + RETRY_AFTER;
     instance->world_heard_at = 0;
+    deadline_touch(instance);
 }
 
 void both_links_lost(Instance* instance) {

@@ -46,10 +46,7 @@ int enter_finish(Instance* instance) {
     if (instance->world_build < OLDEST_WORLD_BUILD) return REASON_WORLD_TOO_OLD;
     // A failed connect is retried in the service loop like any other, and
     // entered later by itself; this entry has failed all the same.
-    if (world_connect(instance) != 0) {
-        world_link_lost(instance);
-        return instance->world_connect_reason;
-    }
+    world_reopen(instance);
     const int reason = serve_until(instance, [instance] {
         return instance->world_state != WORLD_CONNECTING && instance->world_state != WORLD_LOGIN_SENT;
     });

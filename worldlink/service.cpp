@@ -1,12 +1,13 @@
-// The service loop: one pass over every link of every instance, wl_wait and
-// the blocking wait of the request calls.
+// The service loop: passes over the links that are ready, and over every
+// instance once a deadline has come; wl_wait and the blocking wait of the
+// request calls.
 #include "worldlink/library.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
-constexpr uint32_t LOGIN_LIMIT = 30000;
 constexpr uint32_t WORLD_SILENCE_LIMIT = 90000;
 constexpr uint32_t UNIVERSE_KEEPALIVE_AFTER = 60000;
 constexpr uint32_t WORLD_KEEPALIVE_AFTER = 45000;
@@ -22,38 +23,108 @@ struct Pass {
     bool gone() const { return library.destroyed != destroyed_at_start; }
 };
 
-enum class Side { universe, world };
+// The earliest of some ticks, none at first.
+struct Earliest {
+    bool set = false;
+    uint32_t tick = 0;
+    void note(uint32_t candidate) {
+        if (set && tick_reached(candidate, tick)) return;
+        set = true;
+        tick = candidate;
+    }
+};
+
+// The work of a pass that no input announces: when it is due for the
+// instance, by the same tests that universe_side, world_side and keep_alive
+// make. A side whose link an outer dispatcher is reading has none: the pass
+// that serves that link takes its deadlines once the reading is over.
+Earliest instance_deadline(const Instance* instance, uint32_t now) {
+    Earliest earliest;
+    const Connection* universe = instance->universe_link;
+    const bool logged_in = instance->universe_state == UNIVERSE_LOGGED_IN;
+    switch (link_busy(universe) ? int{UNIVERSE_NONE} : instance->universe_state) {
+    case UNIVERSE_RETRY:
+        earliest.note(instance->universe_retry_at);
+        break;
+    case UNIVERSE_CONNECTED:
+    case UNIVERSE_CONNECTING:
+        if (connection_connecting(universe)) earliest.note(connection_connect_deadline(universe));
+        break;
+    case UNIVERSE_LOGIN_SENT:
+        earliest.note(limit_passed_at(instance->login_sent_at, LOGIN_LIMIT));
+        break;
+    case UNIVERSE_LOGGED_IN:
+        earliest.note(limit_passed_at(connection_last_send(universe), UNIVERSE_KEEPALIVE_AFTER));
+        break;
+    default:
+        break;
+    }
+    const Connection* world = instance->world_link;
+    switch (link_busy(world) ? int{WORLD_NONE} : instance->world_state) {
+    case WORLD_RETRY:
+        if (logged_in) earliest.note(instance->world_retry_at);
+        break;
+    case WORLD_CONNECTING:
+        // A connect that ended at once is taken up by the next pass.
+        earliest.note(connection_connecting(world) ? connection_connect_deadline(world) : now);
+        break;
+    case WORLD_LOOKUP:
+        earliest.note(logged_in ? limit_passed_at(instance->world_lookup_sent_at, LOGIN_LIMIT) : now);
+        break;
+    case WORLD_LOGIN_SENT:
+    case WORLD_IN:
+        if (instance->world_state == WORLD_LOGIN_SENT)
+            earliest.note(limit_passed_at(instance->world_login_sent_at, LOGIN_LIMIT));
+        else
+            earliest.note(limit_passed_at(connection_last_send(world), WORLD_KEEPALIVE_AFTER));
+        if (instance->world_heard_at != 0)
+            earliest.note(limit_passed_at(instance->world_heard_at, WORLD_SILENCE_LIMIT));
+        break;
+    default:
+        break;
+    }
+    return earliest;
+}
+
+bool deadline_reached(uint32_t now) { return library.deadline_set && tick_reached(now, library.deadline); }
 
 // Reads one message from a link with its side's dispatcher and applies the
 // outcome. A dispatcher whose handler closed or replaced its link answers 0,
 // so such a link is never lost a second time.
-void dispatch(Pass& pass, Instance* instance, Side side) {
-    const int reason = side == Side::universe ? universe_dispatch(instance) : world_dispatch(instance);
+void dispatch(Pass& pass, Instance* instance, LinkSide side) {
+    const int reason = side == SIDE_UNIVERSE ? universe_dispatch(instance) : world_dispatch(instance);
     if (pass.gone()) return;
     if (reason == 0) pass.activity = true;
     if (reason == 0 || reason == WIRE_NOT_YET) return;
-    if (side == Side::universe) universe_link_lost(instance);
+    if (side == SIDE_UNIVERSE) universe_link_lost(instance);
     else world_link_lost(instance);
 }
 
 // The end of a connect that went on is news like a message read.
-void connect_step(Pass& pass, Instance* instance, Side side) {
+void connect_step(Pass& pass, Instance* instance, LinkSide side) {
     const int reason =
-        side == Side::universe ? universe_connect_finish(instance) : world_connect_finish(instance);
+        side == SIDE_UNIVERSE ? universe_connect_finish(instance) : world_connect_finish(instance);
     if (reason != WIRE_NOT_YET) pass.activity = true;
+}
+
+// Whether a connect may have ended: the socket says so, its time is up, or it
+// ended at once.
+bool connect_news(uint32_t now, const Connection* link, bool ready) {
+    return ready || !connection_connecting(link) || tick_reached(now, connection_connect_deadline(link));
 }
 
 // The wait found the link ready: a connecting one has ended its connect,
 // any other has input.
-void serve_ready(Pass& pass, Instance* instance, Side side) {
-    const Connection* link = side == Side::universe ? instance->universe_link : instance->world_link;
+void serve_ready(Pass& pass, Instance* instance, LinkSide side) {
+    const Connection* link = side == SIDE_UNIVERSE ? instance->universe_link : instance->world_link;
     if (connection_connecting(link))
         connect_step(pass, instance, side);
     else
         dispatch(pass, instance, side);
 }
 
-void universe_side(Pass& pass, Instance* instance, uint32_t now) {
+// `ready`: the link has input or owes a visit; only then is it read.
+void universe_side(Pass& pass, Instance* instance, uint32_t now, bool ready) {
     if (link_busy(instance->universe_link)) return;
     switch (instance->universe_state) {
     case UNIVERSE_RETRY:
@@ -61,7 +132,8 @@ void universe_side(Pass& pass, Instance* instance, uint32_t now) {
         return;
     case UNIVERSE_CONNECTED:
     case UNIVERSE_CONNECTING:
-        if (connection_connecting(instance->universe_link)) connect_step(pass, instance, Side::universe);
+        if (connection_connecting(instance->universe_link) && connect_news(now, instance->universe_link, ready))
+            connect_step(pass, instance, SIDE_UNIVERSE);
         return;
     case UNIVERSE_LOGIN_SENT:
         if (tick_elapsed(now, instance->login_sent_at) > LOGIN_LIMIT) {
@@ -74,7 +146,7 @@ void universe_side(Pass& pass, Instance* instance, uint32_t now) {
             universe_link_lost(instance);
             return;
         }
-        dispatch(pass, instance, Side::universe);
+        if (ready) dispatch(pass, instance, SIDE_UNIVERSE);
         return;
     default:
         return;
@@ -96,7 +168,7 @@ void world_reconnect(Instance* instance) {
     instance->world_state = WORLD_LOOKUP;
 }
 
-void world_side(Pass& pass, Instance* instance, uint32_t now) {
+void world_side(Pass& pass, Instance* instance, uint32_t now, bool ready) {
     if (link_busy(instance->world_link)) return;
     switch (instance->world_state) {
     case WORLD_RETRY:
@@ -104,7 +176,7 @@ void world_side(Pass& pass, Instance* instance, uint32_t now) {
         world_reconnect(instance);
         return;
     case WORLD_CONNECTING:
-        connect_step(pass, instance, Side::world);
+        if (connect_news(now, instance->world_link, ready)) connect_step(pass, instance, SIDE_WORLD);
         return;
     case WORLD_LOOKUP:
         // The answer (universe.cpp) moves on; a universe link lost meanwhile,
@@ -124,7 +196,7 @@ void world_side(Pass& pass, Instance* instance, uint32_t now) {
             world_link_lost(instance);
             return;
         }
-        dispatch(pass, instance, Side::world);
+        if (ready) dispatch(pass, instance, SIDE_WORLD);
         if (pass.gone()) return;
         // Only a world still being entered or in use can fall silent.
         if (instance->world_state != WORLD_LOGIN_SENT && instance->world_state != WORLD_IN) return;
@@ -136,49 +208,126 @@ void world_side(Pass& pass, Instance* instance, uint32_t now) {
     }
 }
 
-// Every link of every instance, world link first, for one wait. Kept between
-// passes; links that an outer dispatcher is reading are left out.
-Connection** wait_links = nullptr;
-int wait_capacity = 0;
+// Room for the tags that one pass gathers: one per depth of nested passes,
+// kept between passes.
+struct TagRoom {
+    uintptr_t* tags;
+    int capacity;
+};
+TagRoom* rooms = nullptr;
+int room_depths = 0;
 
-int collect_links() {
-    const int needed = 2 * library.instance_count;
-    if (needed > wait_capacity) {
-        auto* grown = static_cast<Connection**>(std::realloc(wait_links, sizeof(Connection*) * needed));
-        if (grown == nullptr) return 0;
-        wait_links = grown;
-        wait_capacity = needed;
+// The room of the pass at `depth` (1 the outermost) for `needed` tags; null
+// when there is no memory for it.
+uintptr_t* room_at(int depth, int needed) {
+    if (depth > room_depths) {
+        auto* grown = static_cast<TagRoom*>(std::realloc(rooms, sizeof(TagRoom) * static_cast<size_t>(depth)));
+        if (grown == nullptr) return nullptr;
+        for (int k = room_depths; k < depth; ++k) grown[k] = TagRoom{nullptr, 0};
+        rooms = grown;
+        room_depths = depth;
     }
-    int count = 0;
-    for (Instance* instance = library.instances; instance != nullptr && count + 2 <= wait_capacity;
-         instance = instance->next) {
-        if (instance->world_link != nullptr && !link_busy(instance->world_link))
-            wait_links[count++] = instance->world_link;
-        if (instance->universe_link != nullptr && !link_busy(instance->universe_link))
-            wait_links[count++] = instance->universe_link;
+    TagRoom& room = rooms[depth - 1];
+    if (needed > room.capacity || room.tags == nullptr) {
+        const int capacity = std::max(needed, 2 * room.capacity);
+        auto* tags = static_cast<uintptr_t*>(std::realloc(room.tags, sizeof(uintptr_t) * static_cast<size_t>(capacity + 1)));
+        if (tags == nullptr) return nullptr;
+        room.tags = tags;
+        room.capacity = capacity;
     }
-    return count;
+    return room.tags;
 }
 
-void wait_for_input(Pass& pass, int timeout_ms) {
-    const int count = collect_links();
-    Connection* ready = connection_wait(count, wait_links, timeout_ms);
-    if (ready == nullptr) return;
+// Instances from the head, universe link before world link.
+bool in_pass_order(uintptr_t a, uintptr_t b) {
+    const uint64_t first = tag_instance(a)->sequence;
+    const uint64_t second = tag_instance(b)->sequence;
+    return first != second ? first > second : tag_side(a) < tag_side(b);
+}
+
+// The links ready now, each once, in pass order.
+int harvest(uintptr_t* tags, int room) {
+    uintptr_t* end = tags + watch_ready(library.watch, tags, room);
+    std::sort(tags, end, in_pass_order);
+    return static_cast<int>(std::unique(tags, end) - tags);
+}
+
+// Takes the tags of one instance from the front of the remaining ones.
+struct Readiness {
+    bool universe = false;
+    bool world = false;
+};
+Readiness take_tags(const uintptr_t*& tag, const uintptr_t* end, const Instance* instance) {
+    Readiness ready;
+    for (; tag != end && tag_instance(*tag) == instance; ++tag)
+        (tag_side(*tag) == SIDE_WORLD ? ready.world : ready.universe) = true;
+    return ready;
+}
+
+void visit(Pass& pass, Instance* instance, uint32_t now, Readiness ready) {
+    universe_side(pass, instance, now, ready.universe);
+    if (pass.gone()) return;
+    world_side(pass, instance, now, ready.world);
+}
+
+// A deadline has come: every instance has its turn, as each could have
+// something due, but only ready links are read (`every_link`: all are).
+void visit_all(Pass& pass, uint32_t now, const uintptr_t* tags, int count, bool every_link) {
+    const uintptr_t* tag = tags;
     for (Instance* instance = library.instances; instance != nullptr; instance = instance->next) {
-        if (instance->universe_link == ready) {
-            serve_ready(pass, instance, Side::universe);
-            return;
-        }
-        if (instance->world_link == ready) {
-            serve_ready(pass, instance, Side::world);
-            return;
-        }
+        const Readiness ready = every_link ? Readiness{true, true} : take_tags(tag, tags + count, instance);
+        visit(pass, instance, now, ready);
+        if (pass.gone()) return;
     }
 }
 
-// Keep-alives go out on links that have sent nothing for a while.
+// Only the instances with a ready link have their turn.
+void visit_ready(Pass& pass, uint32_t now, const uintptr_t* tags, int count) {
+    for (const uintptr_t* tag = tags; tag != tags + count;) {
+        Instance* instance = tag_instance(*tag);
+        visit(pass, instance, now, take_tags(tag, tags + count, instance));
+        if (pass.gone()) return;
+        deadline_touch(instance);
+    }
+}
+
+// The wait takes the first ready link in the order of one array of every
+// link: for each instance from the head its world link, then its universe
+// link.
+bool waits_before(uintptr_t a, uintptr_t b) {
+    const uint64_t first = tag_instance(a)->sequence;
+    const uint64_t second = tag_instance(b)->sequence;
+    return first != second ? first > second : tag_side(a) > tag_side(b);
+}
+
+// Waits for input up to the timeout or the earliest deadline and serves the
+// first ready link. Links that an outer dispatcher is reading are left out.
+void wait_for_input(Pass& pass, int timeout_ms) {
+    // Handlers may have opened links since the pass began.
+    const int room = watch_room(library.watch);
+    uintptr_t* tags = room_at(library.pass_depth, room);
+    if (tags == nullptr) return;
+    int wait_ms = timeout_ms;
+    if (library.deadline_set)
+        wait_ms = static_cast<int>(std::min<uint32_t>(wait_ms, tick_elapsed(library.deadline, tick_now())));
+    for (BusyLink* busy = library.busy_links; busy != nullptr; busy = busy->outer)
+        if (busy->link != nullptr) connection_watch_pause(busy->link, true);
+    const int count = watch_wait(library.watch, tags, room, wait_ms);
+    for (BusyLink* busy = library.busy_links; busy != nullptr; busy = busy->outer)
+        if (busy->link != nullptr) connection_watch_pause(busy->link, false);
+    if (count <= 0) return;
+    const uintptr_t first = *std::min_element(tags, tags + count, waits_before);
+    Instance* instance = tag_instance(first);
+    serve_ready(pass, instance, tag_side(first));
+    if (!pass.gone()) deadline_touch(instance);
+}
+
+// Keep-alives go out on links that have sent nothing for a while. Having
+// seen every instance, the walk takes the earliest deadline afresh.
 void keep_alive(Pass& pass) {
     const uint32_t now = tick_now();
+    const uint32_t changes = library.deadline_changes;
+    Earliest earliest;
     for (Instance* instance = library.instances; instance != nullptr; instance = instance->next) {
         if (instance->universe_state == UNIVERSE_LOGGED_IN && !link_busy(instance->universe_link) &&
             tick_elapsed(now, connection_last_send(instance->universe_link)) > UNIVERSE_KEEPALIVE_AFTER) {
@@ -194,10 +343,29 @@ void keep_alive(Pass& pass) {
                 if (pass.gone()) return;
             }
         }
+        const Earliest due = instance_deadline(instance, now);
+        if (due.set) earliest.note(due.tick);
     }
+    // What handlers noted meanwhile may concern instances already seen.
+    if (library.deadline_changes != changes && library.deadline_set) earliest.note(library.deadline);
+    library.deadline_set = earliest.set;
+    library.deadline = earliest.tick;
+    ++library.deadline_changes;
 }
 
 }  // namespace
+
+void deadline_note(uint32_t tick) {
+    if (library.deadline_set && tick_reached(tick, library.deadline)) return;
+    library.deadline_set = true;
+    library.deadline = tick;
+    ++library.deadline_changes;
+}
+
+void deadline_touch(const Instance* instance) {
+    const Earliest due = instance_deadline(instance, tick_now());
+    if (due.set) deadline_note(due.tick);
+}
 
 bool link_busy(const Connection* link) {
     if (link == nullptr) return false;
@@ -217,26 +385,35 @@ namespace {
 
 int pass_run(Pass& pass, int timeout_ms) {
     const uint32_t now = tick_now();
-    for (Instance* instance = library.instances; instance != nullptr; instance = instance->next) {
-        universe_side(pass, instance, now);
-        if (pass.gone()) return 1;
-        world_side(pass, instance, now);
-        if (pass.gone()) return 1;
-    }
+    // Entry points act on the current instance and may have moved its
+    // deadlines since the last pass.
+    if (library.current_instance != nullptr) deadline_touch(library.current_instance);
+    const bool due = deadline_reached(now);
+    const int room = watch_room(library.watch);
+    uintptr_t* tags = room_at(library.pass_depth, room);
+    // Without room to gather ready links, every link is read.
+    const int count = tags != nullptr ? harvest(tags, room) : 0;
+    if (due || tags == nullptr)
+        visit_all(pass, now, tags, count, tags == nullptr);
+    else
+        visit_ready(pass, now, tags, count);
+    if (pass.gone()) return 1;
     if (!pass.activity && timeout_ms > 0) {
         wait_for_input(pass, timeout_ms);
         if (pass.gone()) return 1;
     }
-    keep_alive(pass);
+    if (due || deadline_reached(tick_now())) keep_alive(pass);
     return pass.activity || pass.gone() ? 1 : 0;
 }
 
 }  // namespace
 
 void service_release() {
-    std::free(wait_links);
-    wait_links = nullptr;
-    wait_capacity = 0;
+    for (int k = 0; k < room_depths; ++k) std::free(rooms[k].tags);
+    std::free(rooms);
+    rooms = nullptr;
+    room_depths = 0;
+    library.deadline_set = false;
 }
 
 int service_pass(int timeout_ms) {
@@ -253,6 +430,9 @@ int service_pass(int timeout_ms) {
     ++library.pass_depth;
     Pass pass{library.destroyed, false};
     const int result = pass_run(pass, timeout_ms);
+    // A pass cut short has not taken the deadlines of what it did: the next
+    // one sees every instance.
+    if (pass.gone()) deadline_note(tick_now());
     --library.pass_depth;
     return result;
 }

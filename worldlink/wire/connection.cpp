@@ -27,6 +27,7 @@ Connection* connection_wrap(TcpLink* link) {
     connection->last_send_at = tick_now();
     connection->recv_cipher = nullptr;
     connection->send_cipher = nullptr;
+    connection->watch = LinkWatch{nullptr, 0, -1, false};
     return connection;
 }
 
@@ -88,12 +89,15 @@ int connection_adopt(SocketHandle handle, Connection** out) {
 
 void connection_close(Connection* connection) {
     if (!connection) return;
+    watch_forget(connection);
     tcp_destroy(connection->link);
     connection_drop_ciphers(connection);
     std::free(connection);
 }
 
 int connection_reason(const Connection* connection) { return connection ? connection->reason : WIRE_NOT_OPEN; }
+
+uint32_t connection_connect_deadline(const Connection* connection) { return tcp_connect_deadline(connection->link); }
 
 uint32_t connection_last_send(const Connection* connection) { return connection ? connection->last_send_at : 0; }
 
@@ -106,8 +110,10 @@ bool connection_connecting(const Connection* connection) {
 int connection_connected(Connection* connection) {
     if (!connection) return WIRE_NOT_OPEN;
     if (connection->reason != 0) return connection->reason;
+    const bool connecting = connection_connecting(connection);
     const int reason = tcp_connected(connection->link);
     if (reason != 0 && reason != WIRE_NOT_YET) connection_record(connection, reason);
+    if (reason == 0 && connecting) watch_connected(connection);
     return reason;
 }
 
@@ -116,7 +122,9 @@ SocketHandle connection_handle(const Connection* connection) {
 }
 
 void connection_record(Connection* connection, int reason) {
-    if (connection && connection->reason == 0) connection->reason = reason;
+    if (!connection || connection->reason != 0) return;
+    connection->reason = reason;
+    watch_owe(connection);
 }
 
 uint8_t connection_read_byte(Connection* connection) {
@@ -201,6 +209,7 @@ int connection_flush(Connection* connection) {
     if (connection_connecting(connection)) {
         // Bytes packed before the connect ends wait for it, as on a full socket.
         const int reason = connection_connected(connection);
+        if (reason == WIRE_NOT_YET) watch_owe(connection);
         if (reason != 0) return reason == WIRE_NOT_YET ? 0 : reason;
     }
     int taken = 0;
@@ -212,6 +221,7 @@ int connection_flush(Connection* connection) {
             connection->send_fill -= taken;
             std::memmove(connection->send_buffer, connection->send_buffer + taken, static_cast<size_t>(connection->send_fill));
         }
+        watch_owe(connection);
         return 0;
     }
     if (reason != 0) {

@@ -69,3 +69,20 @@ int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bo
 // Dotted text or a host name to an IPv4 address in network order; 0 or the
 // error number.
 int socket_resolve(const char* name, uint32_t* address);
+
+// A readiness set: sockets registered once, then asked together which are
+// ready. Level-triggered: a socket is reported for as long as it is ready.
+// POSIX serves it with epoll, Windows with WSAPoll over the registered
+// sockets.
+struct SocketSet;
+// Null when the operating system has none to give.
+SocketSet* socket_set_create();
+void socket_set_destroy(SocketSet* set);
+// Watches the socket for input, or with `connecting` for the end of its
+// connect (writable); a closed or failed socket is ready either way. A socket
+// already in the set is watched anew. 0, or -1 (socket_last_error()).
+int socket_set_watch(SocketSet* set, SocketHandle handle, bool connecting, uintptr_t tag);
+void socket_set_forget(SocketSet* set, SocketHandle handle);
+// Waits up to timeout_ms (0: not at all) while no socket is ready, then
+// stores the tags of up to `room` ready ones. Their count, or -1 on failure.
+int socket_set_wait(SocketSet* set, uintptr_t* tags, int room, int timeout_ms);

@@ -4,11 +4,13 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -219,6 +221,58 @@ int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bo
         for (int k = 0; k < count && ready < 0; ++k)
             if (watch[k].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL)) ready = k;
     }
+    return ready;
+}
+
+struct SocketSet {
+    int epoll;
+    epoll_event* events;  // what one wait hands back, kept between waits
+    int room;
+};
+
+SocketSet* socket_set_create() {
+    auto* set = static_cast<SocketSet*>(std::malloc(sizeof(SocketSet)));
+    if (!set) return nullptr;
+    *set = SocketSet{epoll_create1(EPOLL_CLOEXEC), nullptr, 0};
+    if (set->epoll < 0) {
+        std::free(set);
+        return nullptr;
+    }
+    return set;
+}
+
+void socket_set_destroy(SocketSet* set) {
+    if (!set) return;
+    close(set->epoll);
+    std::free(set->events);
+    std::free(set);
+}
+
+// Hang-ups and errors are reported whatever is asked for.
+int socket_set_watch(SocketSet* set, SocketHandle handle, bool connecting, uintptr_t tag) {
+    epoll_event event{};
+    event.events = connecting ? EPOLLOUT : EPOLLIN;
+    event.data.u64 = tag;
+    const int fd = static_cast<int>(handle);
+    if (epoll_ctl(set->epoll, EPOLL_CTL_ADD, fd, &event) == 0) return 0;
+    if (errno != EEXIST) return -1;
+    return epoll_ctl(set->epoll, EPOLL_CTL_MOD, fd, &event) == 0 ? 0 : -1;
+}
+
+void socket_set_forget(SocketSet* set, SocketHandle handle) {
+    epoll_ctl(set->epoll, EPOLL_CTL_DEL, static_cast<int>(handle), nullptr);
+}
+
+int socket_set_wait(SocketSet* set, uintptr_t* tags, int room, int timeout_ms) {
+    if (room <= 0) return 0;
+    if (room > set->room) {
+        auto* grown = static_cast<epoll_event*>(std::realloc(set->events, sizeof(epoll_event) * static_cast<size_t>(room)));
+        if (!grown) return -1;
+        set->events = grown;
+        set->room = room;
+    }
+    const int ready = epoll_wait(set->epoll, set->events, room, timeout_ms < 0 ? -1 : timeout_ms);
+    for (int k = 0; k < ready; ++k) tags[k] = set->events[k].data.u64;
     return ready;
 }
 

@@ -6,10 +6,15 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <cstdlib>
 
 namespace {
 
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+// A closed or failed socket counts as ready: the next receive or connect
+// check reports it.
+constexpr SHORT READY_EVENTS = POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL;
 
 SocketHandle ours(SOCKET socket) { return socket == INVALID_SOCKET ? NO_SOCKET : static_cast<SocketHandle>(socket); }
 
@@ -127,11 +132,84 @@ int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bo
     }
     int ready = -1;
     if (WSAPoll(watch.data(), static_cast<ULONG>(count), timeout_ms < 0 ? -1 : timeout_ms) > 0) {
-        // A closed or failed socket counts as ready: the next receive or
-        // connect check reports it.
         for (int k = 0; k < count && ready < 0; ++k)
-            if (watch[k].revents & (POLLRDNORM | POLLWRNORM | POLLHUP | POLLERR | POLLNVAL)) ready = k;
+            if (watch[k].revents & READY_EVENTS) ready = k;
     }
+    return ready;
+}
+
+// Sockets in registration order; a socket's place is found by a search, as
+// registering and forgetting are rare beside waiting.
+struct SocketSet {
+    WSAPOLLFD* watch;
+    uintptr_t* tags;
+    int count;
+    int capacity;
+};
+
+namespace {
+
+int set_find(const SocketSet* set, SocketHandle handle) {
+    for (int k = 0; k < set->count; ++k)
+        if (set->watch[k].fd == native(handle)) return k;
+    return -1;
+}
+
+bool set_grow(SocketSet* set) {
+    const int capacity = set->capacity > 0 ? 2 * set->capacity : 64;
+    auto* watch = static_cast<WSAPOLLFD*>(std::realloc(set->watch, sizeof(WSAPOLLFD) * static_cast<size_t>(capacity)));
+    if (!watch) return false;
+    set->watch = watch;
+    auto* tags = static_cast<uintptr_t*>(std::realloc(set->tags, sizeof(uintptr_t) * static_cast<size_t>(capacity)));
+    if (!tags) return false;
+    set->tags = tags;
+    set->capacity = capacity;
+    return true;
+}
+
+}  // namespace
+
+SocketSet* socket_set_create() {
+    auto* set = static_cast<SocketSet*>(std::malloc(sizeof(SocketSet)));
+    if (set) *set = SocketSet{nullptr, nullptr, 0, 0};
+    return set;
+}
+
+void socket_set_destroy(SocketSet* set) {
+    if (!set) return;
+    std::free(set->watch);
+    std::free(set->tags);
+    std::free(set);
+}
+
+int socket_set_watch(SocketSet* set, SocketHandle handle, bool connecting, uintptr_t tag) {
+    int slot = set_find(set, handle);
+    if (slot < 0) {
+        if (set->count == set->capacity && !set_grow(set)) {
+            WSASetLastError(WSAENOBUFS);
+            return -1;
+        }
+        slot = set->count++;
+    }
+    set->watch[slot] = WSAPOLLFD{native(handle), static_cast<SHORT>(connecting ? POLLWRNORM : POLLRDNORM), 0};
+    set->tags[slot] = tag;
+    return 0;
+}
+
+void socket_set_forget(SocketSet* set, SocketHandle handle) {
+    const int slot = set_find(set, handle);
+    if (slot < 0) return;
+    --set->count;
+    set->watch[slot] = set->watch[set->count];
+    set->tags[slot] = set->tags[set->count];
+}
+
+int socket_set_wait(SocketSet* set, uintptr_t* tags, int room, int timeout_ms) {
+    if (set->count == 0 || room <= 0) return 0;
+    if (WSAPoll(set->watch, static_cast<ULONG>(set->count), timeout_ms < 0 ? -1 : timeout_ms) < 0) return -1;
+    int ready = 0;
+    for (int k = 0; k < set->count && ready < room; ++k)
+        if (set->watch[k].revents & READY_EVENTS) tags[ready++] = set->tags[k];
     return ready;
 }
 

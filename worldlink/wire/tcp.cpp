@@ -80,6 +80,8 @@ int tcp_connected(TcpLink* link) {
     return 0;
 }
 
+uint32_t tcp_connect_deadline(const TcpLink* link) { return link->last_send_at + CONNECT_LIMIT_MS; }
+
 int tcp_adopt(SocketHandle handle, TcpLink** out) {
     if (!out) return WIRE_NULL_POINTER;
     *out = nullptr;

@@ -110,6 +110,8 @@ int tcp_create(uint32_t address, uint16_t port, TcpLink** out);
 // 0 once connected, 401 while the connect goes on, 429 when it failed, 10060
 // when it has not completed within 10 seconds of tcp_create.
 int tcp_connected(TcpLink* link);
+// The tick from which tcp_connected gives a connect that goes on up (10060).
+uint32_t tcp_connect_deadline(const TcpLink* link);
 // Wraps a socket that a listener accepted; the link takes ownership (on
 // failure the socket is closed).
 int tcp_adopt(SocketHandle handle, TcpLink** out);
@@ -151,6 +153,16 @@ void rc4_skip(Rc4State* state, int count);
 
 inline constexpr int CONNECTION_BUFFER = 32768;
 
+struct WatchSet;
+
+// A connection's place in a WatchSet; `set` is null while it is in none.
+struct LinkWatch {
+    WatchSet* set;
+    uintptr_t tag;
+    int owed_slot;  // its place among the set's owed links, or -1
+    bool paused;
+};
+
 struct Connection {
     TcpLink* link;
     int reason;
@@ -166,6 +178,7 @@ struct Connection {
     uint32_t last_send_at;
     Rc4State* recv_cipher;
     Rc4State* send_cipher;
+    LinkWatch watch;
     uint8_t recv_buffer[CONNECTION_BUFFER];
     uint8_t send_buffer[CONNECTION_BUFFER];
 };
@@ -182,6 +195,7 @@ bool connection_has_cipher(const Connection* connection);
 bool connection_connecting(const Connection* connection);
 // tcp_connected of the link; a failed connect is recorded like any failure.
 int connection_connected(Connection* connection);
+uint32_t connection_connect_deadline(const Connection* connection);
 // 0 when one whole frame is ready for msg_unpack, 401 while it is not.
 int connection_receive(Connection* connection);
 int connection_flush(Connection* connection);
@@ -200,6 +214,35 @@ uint8_t connection_read_byte(Connection* connection);
 void connection_put_byte(Connection* connection, uint8_t byte);
 // Records a failure unless one is already recorded (the first one sticks).
 void connection_record(Connection* connection, int reason);
+
+// ---------------------------------------------------------------- watch set
+
+// The links a client serves, registered once and asked together which are
+// ready, so that a pass need not try every link. Level-triggered: a link is
+// reported for as long as it is ready. A connecting link is ready once its
+// connect has ended, any other once it has input or its peer has gone. Each
+// link carries its owner's tag.
+WatchSet* watch_create();
+// Every link must have left the set first.
+void watch_destroy(WatchSet* set);
+// Registers the link under the tag; connection_close takes it out again.
+int connection_watch(WatchSet* set, Connection* connection, uintptr_t tag);
+// A paused link is left out of watch_wait and watch_ready until resumed.
+void connection_watch_pause(Connection* connection, bool paused);
+// Room that watch_ready may fill: every link twice.
+int watch_room(const WatchSet* set);
+// The tags of the links ready now, and of the links owed a visit whatever
+// their sockets say: those with a recorded failure or with bytes still to
+// send. A link may be listed twice.
+int watch_ready(WatchSet* set, uintptr_t* tags, int room);
+// Waits up to timeout_ms while no socket is ready, then stores the tags of
+// the ready ones and returns their count; at once when nothing is watched.
+int watch_wait(WatchSet* set, uintptr_t* tags, int room, int timeout_ms);
+// The connection's own calls: it owes a visit, its connect has ended, it is
+// being closed.
+void watch_owe(Connection* connection);
+void watch_connected(Connection* connection);
+void watch_forget(Connection* connection);
 
 // ---------------------------------------------------------------- codec
 
