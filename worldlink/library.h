@@ -147,6 +147,7 @@ struct Library {
     KeyedTable* world_address_cache;
     uint32_t destroyed;   // instances destroyed so far; passes compare it
     int pass_depth;       // service passes running, nested ones included
+    uint32_t passes;      // service passes begun
     BusyLink* busy_links;
     WatchSet* watch;      // every open link of every instance
     InstanceIndex index;

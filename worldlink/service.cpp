@@ -264,10 +264,13 @@ Readiness take_tags(const uintptr_t*& tag, const uintptr_t* end, const Instance*
     return ready;
 }
 
-void visit(Pass& pass, Instance* instance, uint32_t now, Readiness ready) {
-    universe_side(pass, instance, now, ready.universe);
+// An instance's turn: its universe side, then its world side. Before a
+// deadline, a side whose link is not ready has nothing to do (`both` when one
+// may have).
+void visit(Pass& pass, Instance* instance, uint32_t now, Readiness ready, bool both) {
+    if (both || ready.universe) universe_side(pass, instance, now, ready.universe);
     if (pass.gone()) return;
-    world_side(pass, instance, now, ready.world);
+    if (both || ready.world) world_side(pass, instance, now, ready.world);
 }
 
 // A deadline has come: every instance has its turn, as each could have
@@ -276,18 +279,34 @@ void visit_all(Pass& pass, uint32_t now, const uintptr_t* tags, int count, bool 
     const uintptr_t* tag = tags;
     for (Instance* instance = library.instances; instance != nullptr; instance = instance->next) {
         const Readiness ready = every_link ? Readiness{true, true} : take_tags(tag, tags + count, instance);
-        visit(pass, instance, now, ready);
+        visit(pass, instance, now, ready, true);
         if (pass.gone()) return;
     }
 }
+
+// The states of an instance before it was served. A new state brings new
+// deadlines; within one they only move later, as sends and input come. A
+// pass nested in its handlers left out the deadlines of the link being read.
+struct States {
+    explicit States(const Instance* instance)
+        : universe(instance->universe_state), world(instance->world_state), passes(library.passes) {}
+    void note_if_moved(const Instance* instance) const {
+        if (instance->universe_state != universe || instance->world_state != world || library.passes != passes)
+            deadline_touch(instance);
+    }
+    int universe;
+    int world;
+    uint32_t passes;
+};
 
 // Only the instances with a ready link have their turn.
 void visit_ready(Pass& pass, uint32_t now, const uintptr_t* tags, int count) {
     for (const uintptr_t* tag = tags; tag != tags + count;) {
         Instance* instance = tag_instance(*tag);
-        visit(pass, instance, now, take_tags(tag, tags + count, instance));
+        const States before(instance);
+        visit(pass, instance, now, take_tags(tag, tags + count, instance), false);
         if (pass.gone()) return;
-        deadline_touch(instance);
+        before.note_if_moved(instance);
     }
 }
 
@@ -318,8 +337,9 @@ void wait_for_input(Pass& pass, int timeout_ms) {
     if (count <= 0) return;
     const uintptr_t first = *std::min_element(tags, tags + count, waits_before);
     Instance* instance = tag_instance(first);
+    const States before(instance);
     serve_ready(pass, instance, tag_side(first));
-    if (!pass.gone()) deadline_touch(instance);
+    if (!pass.gone()) before.note_if_moved(instance);
 }
 
 // Keep-alives go out on links that have sent nothing for a while. Having
@@ -428,6 +448,7 @@ int service_pass(int timeout_ms) {
     // handler must not hide a destruction from the dispatcher below it.
     if (library.pass_depth == 0) library.instance_gone = 0;
     ++library.pass_depth;
+    ++library.passes;
     Pass pass{library.destroyed, false};
     const int result = pass_run(pass, timeout_ms);
     // A pass cut short has not taken the deadlines of what it did: the next
