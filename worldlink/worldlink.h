@@ -22,6 +22,8 @@
  *    wl_login, wl_enter and wl_wait with a non-zero time return 480
  *    (canceled) once their current service pass ends; a pass waits at most a
  *    second, less when a signal interrupts the waiting thread.
+ * 7. wl_reason_words, wl_version and wl_build_string need no wl_init and may be
+ *    called from any thread; the texts they return are never freed or changed.
  */
 #ifndef WORLDLINK_WORLDLINK_H
 #define WORLDLINK_WORLDLINK_H
@@ -415,6 +417,10 @@ WL_API int wl_whisper(int session, const char* text);    /* 450 for 256 characte
 /* Events. */
 WL_API int wl_event_set(int slot, wl_event_handler handler); /* null uninstalls; 448 for a slot outside 0..23 */
 
+/* Reasons and the library's build (see 7). */
+WL_API const char* wl_reason_words(int reason);          /* the words of WL_REASONS, else "reason <number>" */
+WL_API int wl_version(void);                             /* WL_VERSION of the library that runs */
+WL_API const char* wl_build_string(void);                /* "worldlink <major>.<minor>.<patch> (build <LIBRARY_BUILD>)" */
 
 #ifdef __cplusplus
 }
