@@ -43,7 +43,7 @@ void PrintUsage(std::FILE* to) {
 }
 
 void PrintVersion() {
-    std::printf("Skyflit Build %d\nworldlink build %d\n", BUILD_NUMBER, LIBRARY_BUILD);
+    std::printf("Skyflit Build %d\n%s\n", BUILD_NUMBER, wl_build_string());
 }
 
 int Refuse(const std::string& what) {

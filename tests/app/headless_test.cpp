@@ -348,7 +348,7 @@ TEST_F(Headless, CommandLinesAreAnsweredOrRefused) {
         std::string errors;
     } cases[] = {
         {{"--help"}, 0, usage, ""},
-        {{"--version"}, 0, "Skyflit Build 6\nworldlink build " + std::to_string(LIBRARY_BUILD) + "\n", ""},
+        {{"--version"}, 0, std::string("Skyflit Build 6\n") + wl_build_string() + "\n", ""},
         {{"--headless", "--help"}, 0, usage, ""},
         {{"--bogus"}, 2, "", "skyflit: unknown option '--bogus'\n" + usage},
         {{"-x"}, 2, "", "skyflit: unknown option '-x'\n" + usage},

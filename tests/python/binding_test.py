@@ -102,8 +102,11 @@ class Failures(Library):
                     run()
                 self.assertEqual((raised.exception.code, raised.exception.words, raised.exception.call),
                                  (code, words, call))
-        self.assertEqual(wl.reason_words(wl.REASON_CANCELED), "canceled")
-        self.assertIn("12345", wl.reason_words(12345))
+        self.assertEqual(wl.wl_reason_words(wl.REASON_CANCELED), "canceled")
+        self.assertEqual(wl.wl_reason_words(12345), "reason 12345")
+        # The library that runs is the one whose header the binding read.
+        self.assertEqual(wl.wl_version(), wl.WL_VERSION_MAJOR * 10000 + wl.WL_VERSION_MINOR * 100 + wl.WL_VERSION_PATCH)
+        self.assertTrue(wl.wl_build_string().endswith(f"(build {wl.LIBRARY_BUILD})"), wl.wl_build_string())
 
 
 class ExampleBot(Library):

@@ -4,8 +4,8 @@ The entry points keep their C names and arguments (docs/api.md describes
 them), with Python values: texts are str (UTF-8), instances are opaque
 handles, event handlers are any callable without arguments. A call whose
 reason code is not 0 raises WorldlinkError with the code and its words.
-The ATTR_, EVENT_ and REASON_ constants and LIBRARY_BUILD come from the
-public header (worldlink.header).
+The ATTR_, EVENT_ and REASON_ constants, LIBRARY_BUILD and the
+WL_VERSION_ numbers come from the public header (worldlink.header).
 
 The shared library is the one WORLDLINK_LIBRARY names, else the one beside
 this package, else the system loader's libworldlink.so.1.
@@ -18,8 +18,7 @@ from . import header
 
 LIBRARY_NAME = "libworldlink.so.1"
 
-_constants, _words = header.load()
-globals().update(_constants)
+globals().update(header.load()[0])
 
 
 class WorldlinkError(Exception):
@@ -27,7 +26,7 @@ class WorldlinkError(Exception):
 
     def __init__(self, code, call=None):
         self.code = code
-        self.words = reason_words(code)
+        self.words = wl_reason_words(code)
         self.call = call
         where = call + ": " if call else ""
         super().__init__(f"{where}{self.words} ({code})")
@@ -70,24 +69,29 @@ _PROTOTYPES = {
     "wl_state_change": (_int, []),
     "wl_whisper": (_int, [_int, _text]),
     "wl_event_set": (_int, [_int, _HANDLER]),
+    "wl_reason_words": (_text, [_int]),
+    "wl_version": (_int, []),
+    "wl_build_string": (_text, []),
 }
 for _name, (_result, _arguments) in _PROTOTYPES.items():
     _function = getattr(_library, _name)
     _function.restype = _result
     _function.argtypes = _arguments
 
-# Libraries that tell the words of a reason code themselves.
-_library_words = getattr(_library, "wl_reason_words", None)
-if _library_words is not None:
-    _library_words.restype = _text
-    _library_words.argtypes = [_int]
+
+def wl_reason_words(reason):
+    """The words of a reason code, or "reason NUMBER" for a code without."""
+    return _library.wl_reason_words(reason).decode("utf-8", "replace")
 
 
-def reason_words(code):
-    """The words of a reason code; for a code without words, its number."""
-    if _library_words is not None:
-        return _library_words(code).decode("utf-8", "replace")
-    return _words.get(code, f"reason {code}")
+
+def wl_version():
+    """WL_VERSION of the library that runs: major * 10000 + minor * 100 + patch."""
+    return _library.wl_version()
+
+
+def wl_build_string():
+    return _library.wl_build_string().decode("utf-8", "replace")
 
 
 def _encode(text):

@@ -1,7 +1,8 @@
 """The constants of worldlink.h, read from the header itself at import.
 
-LIBRARY_BUILD, every ATTR_, EVENT_ and REASON_ constant, and the words of
-each reason code in WL_REASONS: the header is the one place they are written.
+LIBRARY_BUILD, the WL_VERSION_ numbers, every ATTR_, EVENT_ and REASON_
+constant, and the words of each reason code in WL_REASONS: the header is the
+one place they are written.
 """
 
 import os
@@ -10,7 +11,8 @@ import sys
 
 HEADER_NAME = "worldlink.h"
 
-_BUILD = re.compile(r"^#define\s+LIBRARY_BUILD\s+(\d+)", re.MULTILINE)
+_NUMBER = re.compile(r"^#define\s+(LIBRARY_BUILD|WL_VERSION_MAJOR|WL_VERSION_MINOR|WL_VERSION_PATCH)\s+(\d+)",
+                     re.MULTILINE)
 # One entry of WL_REASONS: X(code, NAME, "words").
 _REASON = re.compile(r'\bX\(\s*(\d+)\s*,\s*(\w+)\s*,\s*"((?:[^"\\]|\\.)*)"\s*\)')
 # One enumerator with its number; the macro line "REASON_##name = code" has
@@ -40,10 +42,9 @@ def find():
 
 def parse(text):
     """(constants, words): name to number, and reason code to its words."""
-    build = _BUILD.search(text)
-    if build is None:
+    constants = {name: int(number) for name, number in _NUMBER.findall(text)}
+    if "LIBRARY_BUILD" not in constants:
         raise ImportError("worldlink: the header defines no LIBRARY_BUILD")
-    constants = {"LIBRARY_BUILD": int(build.group(1))}
     words = {}
     for code, name, said in _REASON.findall(text):
         constants["REASON_" + name] = int(code)
