@@ -20,7 +20,7 @@ int FlockApp::Run(DialogFrame& frame) {
         frame.ShowMessage("Can't initialize Winsock", MESSAGE_CAPTION, MessageIcon::Warning, false);
         return EXIT_START_FAILED;
     }
-    FlockDialog dialog;
+    FlockDialog dialog(settingsFile);
     const int status = frame.RunModal(dialog);
     if (!dialog.saveFailure.empty()) {
         // The window is gone: the box has no owner.

@@ -3,8 +3,14 @@
 
 #include "app/dialog.h"
 
+#include <string>
+
 class FlockApp {
 public:
+    // The settings file read at start and written at teardown; empty for
+    // the working directory's skyflit.ini.
+    std::string settingsFile;
+
     // Starts the library and runs the control window on frame until it
     // closes; the window's teardown stops the library and saves the
     // settings. Returns the exit status: the frame's; or 1 when the library

@@ -6,6 +6,8 @@
 #include "app/settings.h"
 #include "worldlink/worldlink.h"
 
+#include <utility>
+
 FlockDialog* activeDialog = nullptr;
 
 namespace {
@@ -52,7 +54,7 @@ std::string Bracketed(int code) {
 
 }  // namespace
 
-FlockDialog::FlockDialog() {
+FlockDialog::FlockDialog(std::string settingsFile) : settingsPath(std::move(settingsFile)) {
     activeDialog = this;
 }
 
@@ -82,7 +84,9 @@ bool FlockDialog::Initialize(DialogFrame& window) {
     ownerReplyFormat = OWNER_REPLY_FORMAT;
     wl_event_set(EVENT_CHAT, ChatHandler);
     frame->StartTimer(TIMER_PUMP, PUMP_PERIOD_MS);
-    settingsPath = SettingsPathHere();
+    if (settingsPath.empty()) {
+        settingsPath = SettingsPathHere();
+    }
     RemoveLeftoverTemporaries(settingsPath);
     LoadSettings();
     return true;

@@ -29,7 +29,8 @@ inline constexpr const char* MESSAGE_CAPTION = "Skyflit";
 
 class FlockDialog : public DialogHandler {
 public:
-    FlockDialog();
+    // settingsFile empty: SETTINGS_FILE_NAME in the working directory.
+    explicit FlockDialog(std::string settingsFile = {});
     ~FlockDialog() override;
     FlockDialog(const FlockDialog&) = delete;
     FlockDialog& operator=(const FlockDialog&) = delete;

@@ -1,10 +1,15 @@
 // skyflit: the control window, or with --headless the console frame.
 #include "app/console/console_frame.h"
 #include "app/flock_app.h"
+#include "app/flock_dialog.h"
+#include "worldlink/worldlink.h"
+
+#include <getopt.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <string>
 
 #ifdef SKYFLIT_HAVE_QT
 #include "app/qt/qt_frame.h"
@@ -17,15 +22,6 @@ namespace {
 
 constexpr int EXIT_USAGE = 2;
 
-bool HasArgument(int argc, char** argv, const char* wanted) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], wanted) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 #ifdef SKYFLIT_HAVE_QT
 bool IsSet(const char* name) {
     const char* value = std::getenv(name);
@@ -35,21 +31,91 @@ bool IsSet(const char* name) {
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: skyflit [--headless]\n"
-                 "  Reads skyflit.ini from the working directory and flies a flock of bots.\n"
-                 "  --headless  no window: log in at once with the saved settings, print\n"
-                 "              the status line to stdout; SIGINT or SIGTERM logs out.\n");
+                 "usage: skyflit [--headless] [--config PATH]\n"
+                 "       skyflit --help | --version\n"
+                 "  Flies a flock of bots with the settings in skyflit.ini in the working\n"
+                 "  directory, and writes them back there when it ends.\n"
+                 "  --headless     no window: log in at once with the saved settings, print\n"
+                 "                 the status line to stdout; SIGINT or SIGTERM logs out.\n"
+                 "  --config PATH  read and write the settings in PATH instead.\n"
+                 "  --help         print this text.\n"
+                 "  --version      print the program's build and the library's.\n");
+}
+
+void PrintVersion() {
+    std::printf("Skyflit Build %d\n%s\n", BUILD_NUMBER, wl_build_string());
+}
+
+int Refuse(const std::string& what) {
+    std::fprintf(stderr, "skyflit: %s\n", what.c_str());
+    PrintUsage(stderr);
+    return EXIT_USAGE;
+}
+
+struct CommandLine {
+    bool headless = false;
+    std::string settingsFile;
+};
+
+// Above every character, so that getopt's optopt tells an unknown short
+// option from a long one.
+enum Option { OPTION_HELP = 256, OPTION_VERSION, OPTION_HEADLESS, OPTION_CONFIG };
+
+// The command line, or the exit status when the program ends here: 0 after
+// --help or --version, EXIT_USAGE for anything it does not take.
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
+    const option options[] = {
+        {"help", no_argument, nullptr, OPTION_HELP},
+        {"version", no_argument, nullptr, OPTION_VERSION},
+        {"headless", no_argument, nullptr, OPTION_HEADLESS},
+        {"config", required_argument, nullptr, OPTION_CONFIG},
+        {nullptr, 0, nullptr, 0},
+    };
+    // The words of a refusal are the program's own, not getopt's.
+    opterr = 0;
+    for (;;) {
+        switch (getopt_long(argc, argv, ":", options, nullptr)) {
+        case -1:
+            if (optind < argc) {
+                return Refuse(std::string("unexpected argument '") + argv[optind] + "'");
+            }
+            return std::nullopt;
+        case OPTION_HELP:
+            PrintUsage(stdout);
+            return 0;
+        case OPTION_VERSION:
+            PrintVersion();
+            return 0;
+        case OPTION_HEADLESS:
+            line.headless = true;
+            break;
+        case OPTION_CONFIG:
+            if (*optarg == '\0') {
+                return Refuse("option '--config' needs a value");
+            }
+            line.settingsFile = optarg;
+            break;
+        case ':':
+            return Refuse(std::string("option '") + argv[optind - 1] + "' needs a value");
+        default:
+            if (optopt > 0 && optopt < OPTION_HELP) {
+                return Refuse(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+            }
+            return Refuse(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (HasArgument(argc, argv, "--help")) {
-        PrintUsage(stdout);
-        return 0;
+    CommandLine line;
+    if (std::optional<int> status = ParseCommandLine(argc, argv, line)) {
+        return *status;
     }
     FlockApp app;
-    if (HasArgument(argc, argv, "--headless")) {
+    app.settingsFile = line.settingsFile;
+    if (line.headless) {
         ConsoleFrame frame;
         return app.Run(frame);
     }

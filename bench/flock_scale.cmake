@@ -1,5 +1,5 @@
 # Its measurements run against worldsim.
-if(NOT TARGET worldsim)
+if(NOT TARGET worldsim OR NOT TARGET skyflit_core)
   return()
 endif()
 # The flock at 10, 100 and 1000 birds against worldsim (a child process).

@@ -22,6 +22,8 @@
  *    wl_login, wl_enter and wl_wait with a non-zero time return 480
  *    (canceled) once their current service pass ends; a pass waits at most a
  *    second, less when a signal interrupts the waiting thread.
+ * 7. wl_reason_words, wl_version and wl_build_string need no wl_init and may be
+ *    called from any thread; the texts they return are never freed or changed.
  */
 #ifndef WORLDLINK_WORLDLINK_H
 #define WORLDLINK_WORLDLINK_H
@@ -33,6 +35,19 @@ extern "C" {
 #endif
 
 #define LIBRARY_BUILD 20
+
+/* The library's version; the shared library's soname carries the major. */
+#define WL_VERSION_MAJOR 1
+#define WL_VERSION_MINOR 0
+#define WL_VERSION_PATCH 0
+#define WL_VERSION (WL_VERSION_MAJOR * 10000 + WL_VERSION_MINOR * 100 + WL_VERSION_PATCH)
+
+/* Marks the entry points: the only names the shared library exports. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#define WL_API __attribute__((visibility("default")))
+#else
+#define WL_API
+#endif
 
 /* One bot session. Opaque: the library owns it. */
 typedef struct Instance Instance;
@@ -373,34 +388,39 @@ enum {
 };
 
 /* Library and instances. */
-int wl_init(int build);                                  /* 454 unless build is LIBRARY_BUILD; 0 when already started */
-int wl_term(void);                                       /* destroys every instance and stops the library */
-int wl_create(const char* host, int port, Instance** out); /* null host: localhost; port 0: 5670; the new instance becomes current */
-int wl_destroy(void);                                    /* destroys the current instance; the newest remaining becomes current */
-Instance* wl_instance(void);                             /* the current instance, or null */
-int wl_instance_set(Instance* instance);                 /* 453 when it is not a live instance */
-int wl_wait(int milliseconds);                           /* services every link for that long; 0 drains what is ready;
+WL_API int wl_init(int build);                           /* 454 unless build is LIBRARY_BUILD; 0 when already started */
+WL_API int wl_term(void);                                /* destroys every instance and stops the library */
+WL_API int wl_create(const char* host, int port, Instance** out); /* null host: localhost; port 0: 5670; the new instance becomes current */
+WL_API int wl_destroy(void);                             /* destroys the current instance; the newest remaining becomes current */
+WL_API Instance* wl_instance(void);                      /* the current instance, or null */
+WL_API int wl_instance_set(Instance* instance);          /* 453 when it is not a live instance */
+WL_API int wl_wait(int milliseconds);                    /* services every link for that long; 0 drains what is ready;
                                                             negative: until no instance is left (445) */
-uint32_t wl_random(void);                                /* next draw of the library's Mersenne Twister */
-int wl_cancel(void);                                     /* blocking calls end with 480 until wl_term (see 6) */
+WL_API uint32_t wl_random(void);                         /* next draw of the library's Mersenne Twister */
+WL_API int wl_cancel(void);                              /* blocking calls end with 480 until wl_term (see 6) */
 
 /* Attributes of the current instance. */
-int wl_int(int attribute);                               /* int or bool value; 0 when none */
-const char* wl_string(int attribute);                    /* text, "" when unset; null for a non-string attribute */
-int wl_int_set(int attribute, int value);
-int wl_bool_set(int attribute, int value);
-int wl_float_set(int attribute, float value);
-int wl_string_set(int attribute, const char* text);      /* 450 above 255 characters */
+WL_API int wl_int(int attribute);                        /* int or bool value; 0 when none */
+WL_API const char* wl_string(int attribute);             /* text, "" when unset; null for a non-string attribute */
+WL_API int wl_int_set(int attribute, int value);
+WL_API int wl_bool_set(int attribute, int value);
+WL_API int wl_float_set(int attribute, float value);
+WL_API int wl_string_set(int attribute, const char* text); /* 450 above 255 characters */
 
 /* Requests; wl_login and wl_enter block until the server has answered. */
-int wl_login(void);                                      /* 0, or the universe's own refusal code */
-int wl_enter(const char* world);                         /* 0 once the world's properties have arrived */
-int wl_exit(void);                                       /* leaves the world; nothing is sent */
-int wl_state_change(void);                               /* sends ATTR_MY_X..ATTR_MY_EXTRA */
-int wl_whisper(int session, const char* text);           /* 450 for 256 characters or more */
+WL_API int wl_login(void);                               /* 0, or the universe's own refusal code */
+WL_API int wl_enter(const char* world);                  /* 0 once the world's properties have arrived */
+WL_API int wl_exit(void);                                /* leaves the world; nothing is sent */
+WL_API int wl_state_change(void);                        /* sends ATTR_MY_X..ATTR_MY_EXTRA */
+WL_API int wl_whisper(int session, const char* text);    /* 450 for 256 characters or more */
 
 /* Events. */
-int wl_event_set(int slot, wl_event_handler handler);    /* null uninstalls; 448 for a slot outside 0..23 */
+WL_API int wl_event_set(int slot, wl_event_handler handler); /* null uninstalls; 448 for a slot outside 0..23 */
+
+/* Reasons and the library's build (see 7). */
+WL_API const char* wl_reason_words(int reason);          /* the words of WL_REASONS, else "reason <number>" */
+WL_API int wl_version(void);                             /* WL_VERSION of the library that runs */
+WL_API const char* wl_build_string(void);                /* "worldlink <major>.<minor>.<patch> (build <LIBRARY_BUILD>)" */
 
 #ifdef __cplusplus
 }

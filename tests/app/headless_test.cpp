@@ -4,6 +4,7 @@
 
 #include "app/console/console_stop.h"
 #include "app/platform.h"
+#include "worldlink/worldlink.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -335,5 +336,62 @@ INSTANTIATE_TEST_SUITE_P(Stops, HeadlessSecondStop, ::testing::ValuesIn(SECOND_S
                          [](const ::testing::TestParamInfo<std::pair<int, int>>& stops) {
                              return StopName(stops.param.first) + "Then" + StopName(stops.param.second);
                          });
+
+// Every command line that ends before a flock starts: what goes to stdout
+// and stderr (each checked from its start) and the exit status.
+TEST_F(Headless, CommandLinesAreAnsweredOrRefused) {
+    const std::string usage = "usage: skyflit [--headless] [--config PATH]\n";
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string errors;
+    } cases[] = {
+        {{"--help"}, 0, usage, ""},
+        {{"--version"}, 0, std::string("Skyflit Build 6\n") + wl_build_string() + "\n", ""},
+        {{"--headless", "--help"}, 0, usage, ""},
+        {{"--bogus"}, 2, "", "skyflit: unknown option '--bogus'\n" + usage},
+        {{"-x"}, 2, "", "skyflit: unknown option '-x'\n" + usage},
+        {{"--headless=yes"}, 2, "", "skyflit: unknown option '--headless=yes'\n" + usage},
+        {{"--headless", "stray"}, 2, "", "skyflit: unexpected argument 'stray'\n" + usage},
+        {{"--config"}, 2, "", "skyflit: option '--config' needs a value\n" + usage},
+        {{"--config="}, 2, "", "skyflit: option '--config' needs a value\n" + usage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0]);
+        std::vector<std::string> arguments{SKYFLIT_BINARY};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        auto skyflit = Start(arguments);
+        skyflit.ReadUntil(std::string(1, '\0'));
+        EXPECT_EQ(skyflit.Wait(), c.status);
+        EXPECT_EQ(skyflit.Output().rfind(ChildText(c.out), 0), 0u) << skyflit.Output();
+        EXPECT_EQ(c.out.empty(), skyflit.Output().empty());
+        EXPECT_EQ(Errors().rfind(ChildText(c.errors), 0), 0u) << Errors();
+        EXPECT_EQ(c.errors.empty(), Errors().empty());
+    }
+}
+
+// --config names the file that is read at the start and written at the end,
+// from the working directory or anywhere else; skyflit.ini is not touched.
+TEST_F(Headless, ConfigNamesTheSettingsFile) {
+    WriteSettings("World=nowhere\n");
+    const std::string untouched = SettingsBytes();
+    fs::create_directory("elsewhere");
+    const std::string named[] = {"other.ini", (fs::path(directory) / "elsewhere" / "flock.ini").string()};
+    for (const std::string& path : named) {
+        SCOPED_TRACE(path);
+        std::ofstream(path, std::ios::binary) << "[universe]\nhost=127.0.0.1\nport=" << universe.port()
+                                              << "\n[Main]\nWorld=sky\nCitizen= 0042\nBirdCount=1\n";
+        auto skyflit = Start({SKYFLIT_BINARY, "--headless", "--config", path});
+        ASSERT_TRUE(skyflit.ReadUntil(ChildText("Skyflit now running.\n")));
+        ASSERT_TRUE(skyflit.Signal(STOPS[0]));
+        EXPECT_EQ(skyflit.Wait(), 0);
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+                  "[universe]\nhost=127.0.0.1\nport=" + std::to_string(universe.port()) +
+                      "\n[Main]\nWorld=sky\nCitizen=42\nBirdCount=1\nAvatar=0\nPassword=\nCenterCoords=0n 0e 0a\n");
+        EXPECT_EQ(SettingsBytes(), untouched);
+    }
+}
 
 }  // namespace

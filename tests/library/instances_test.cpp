@@ -3,7 +3,11 @@
 #include "worldlink/wire/platform.h"
 
 #include <chrono>
+#include <climits>
+#include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -23,6 +27,35 @@ TEST(LibraryStart, RefusesOtherBuildsAndAnswersEveryCallUntilStarted) {
     ASSERT_EQ(wl_init(20), 0);
     EXPECT_EQ(wl_wait(0), REASON_NO_INSTANCE);
     EXPECT_EQ(wl_term(), 0);
+}
+
+// Words from the header's table, or the number; a number's text stays put for
+// good, on every thread, however many others are asked for meanwhile.
+TEST(LibraryReasons, WordsOrTheNumberThatStayPut) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "success"},        {200, "no error (sdk bug, should be 0)"}, {480, "canceled"},
+        {473, "reason 473"},   {12345, "reason 12345"},                   {-1, "reason -1"},
+        {INT_MIN, "reason -2147483648"}};
+    for (auto [code, words] : cases) EXPECT_STREQ(wl_reason_words(code), words) << code;
+
+    const char* first = wl_reason_words(10061);
+    auto ask = [](int from) {
+        for (int code = from; code < from + 2000; ++code)
+            if (wl_reason_words(code) != "reason " + std::to_string(code)) ADD_FAILURE() << code;
+    };
+    std::vector<std::thread> askers;
+    for (int from : {20000, 21000, 30000}) askers.emplace_back(ask, from);
+    for (std::thread& asker : askers) asker.join();
+    EXPECT_EQ(wl_reason_words(10061), first);
+    EXPECT_STREQ(first, "reason 10061");
+}
+
+TEST(LibraryBuild, TellsWhatItWasBuiltAs) {
+    EXPECT_EQ(wl_version(), WL_VERSION);
+    const std::string expected = "worldlink " + std::to_string(WL_VERSION_MAJOR) + "." +
+                                 std::to_string(WL_VERSION_MINOR) + "." + std::to_string(WL_VERSION_PATCH) +
+                                 " (build " + std::to_string(LIBRARY_BUILD) + ")";
+    EXPECT_EQ(wl_build_string(), expected);
 }
 
 // Whoever started the socket layer stops it: on Windows an extra clean-up by

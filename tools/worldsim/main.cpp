@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "tools/worldsim/server.h"
 #include "tools/worldsim/viewer.h"
@@ -27,6 +28,49 @@ void raise_file_limit() {
     setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// Holds back what is printed to stdout meanwhile: the worlds that --world
+// names announce themselves as they open, inside the server's start, yet the
+// ports line, known only once the viewer listens too, must come first.
+class HeldOutput {
+public:
+    HeldOutput() {
+        std::fflush(stdout);
+        held_ = std::tmpfile();
+        saved_ = dup(STDOUT_FILENO);
+        if (held_ == nullptr || saved_ < 0 || dup2(fileno(held_), STDOUT_FILENO) < 0) restore();
+    }
+    HeldOutput(const HeldOutput&) = delete;
+    HeldOutput& operator=(const HeldOutput&) = delete;
+    ~HeldOutput() {
+        restore();
+        if (held_ != nullptr) std::fclose(held_);
+    }
+
+    // Stdout as it was; what was held follows once `first` is printed.
+    void release(const std::string& first) {
+        restore();
+        std::fputs(first.c_str(), stdout);
+        if (held_ != nullptr) {
+            std::rewind(held_);
+            char buffer[4096];
+            for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, held_)) > 0;) std::fwrite(buffer, 1, got, stdout);
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+
+    std::FILE* held_ = nullptr;
+    int saved_ = -1;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,6 +85,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     raise_file_limit();
 
+    HeldOutput held;
     SimShared shared;
     SimServer server{};
     if (sim_server_start(&server, options, &shared, &message) != 0) {
@@ -60,13 +105,13 @@ int main(int argc, char** argv) {
     signal_target = &shared;
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
-    std::printf("universe %s:%d viewer http://%s:%d/\n", options.bind.c_str(), server.universe_port,
-                options.bind.c_str(), viewer_port);
+    std::string ports = "universe " + options.bind + ":" + std::to_string(server.universe_port) + " viewer http://" +
+                        options.bind + ":" + std::to_string(viewer_port) + "/\n";
     if (!token.empty()) {
-        std::printf("viewer token %s: open http://%s:%d/?token=%s to chat and drop\n", token.c_str(),
-                    options.bind.c_str(), viewer_port, token.c_str());
+        ports += "viewer token " + token + ": open http://" + options.bind + ":" + std::to_string(viewer_port) +
+                 "/?token=" + token + " to chat and drop\n";
     }
-    std::fflush(stdout);
+    held.release(ports);
 
     sim_server_run(&server);
 

@@ -1,8 +1,11 @@
 #include "tools/worldsim/options.h"
 
+#include <getopt.h>
+
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -39,6 +42,8 @@ bool valid_world_name(const std::string& name) {
 
 std::string sim_options_usage() {
     return "usage: worldsim [options]\n"
+           "  --help                  print this text\n"
+           "  --version               print worldsim's build and the builds it announces\n"
            "  --bind ADDRESS          listen address (default 127.0.0.1)\n"
            "  --port N                universe port, 0 picks one (default 5670)\n"
            "  --viewer-port N         web viewer port, 0 picks one (default 5680)\n"
@@ -57,6 +62,31 @@ std::string sim_options_usage() {
            "of stdout: universe ADDRESS:PORT viewer http://ADDRESS:PORT/\n";
 }
 
+namespace {
+
+// getopt_long's values for the options that are not numbers, above every
+// character so that optopt tells an unknown short option from a long one; a
+// number option's value is its index in the table of numbers.
+enum : int {
+    OPTION_SHORT_HELP = 'h',
+    OPTION_HELP = 1000,
+    OPTION_VERSION,
+    OPTION_VERBOSE,
+    OPTION_BIND,
+    OPTION_WORLD,
+    OPTION_CITIZEN,
+};
+
+std::string quoted(const char* word) { return std::string("'") + word + "'"; }
+
+}  // namespace
+
+std::string sim_options_version() {
+    const SimOptions defaults;
+    return "worldsim announces universe build " + std::to_string(defaults.universe_build) + " and world build " +
+           std::to_string(defaults.world_build) + "\n";
+}
+
 int sim_options_parse(int argc, const char* const* argv, SimOptions* out, std::string* message) {
     struct IntOption {
         const char* name;
@@ -65,62 +95,94 @@ int sim_options_parse(int argc, const char* const* argv, SimOptions* out, std::s
         int high;
     };
     const IntOption ints[] = {
-        {"--port", &out->universe_port, 0, 65535},
-        {"--viewer-port", &out->viewer_port, 0, 65535},
-        {"--world-port-base", &out->world_port_base, 0, 65535},
-        {"--bot-limit", &out->bot_limit, 0, 1000000},
-        {"--universe-build", &out->universe_build, 0, 65535},
-        {"--world-build", &out->world_build, 19, 65535},
-        {"--heartbeat", &out->heartbeat_ms, 10, 3600000},
-        {"--login-timeout", &out->login_timeout_ms, 10, 3600000},
-        {"--socket-buffer", &out->socket_buffer, 0, 64 << 20},
+        {"port", &out->universe_port, 0, 65535},
+        {"viewer-port", &out->viewer_port, 0, 65535},
+        {"world-port-base", &out->world_port_base, 0, 65535},
+        {"bot-limit", &out->bot_limit, 0, 1000000},
+        {"universe-build", &out->universe_build, 0, 65535},
+        {"world-build", &out->world_build, 19, 65535},
+        {"heartbeat", &out->heartbeat_ms, 10, 3600000},
+        {"login-timeout", &out->login_timeout_ms, 10, 3600000},
+        {"socket-buffer", &out->socket_buffer, 0, 64 << 20},
     };
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            *message = sim_options_usage();
-            return 1;
-        }
-        if (option == "--verbose") {
-            out->verbose = true;
+    std::vector<option> options;
+    for (const IntOption& o : ints) {
+        options.push_back({o.name, required_argument, nullptr, static_cast<int>(&o - ints)});
+    }
+    options.insert(options.end(), {
+                                      {"help", no_argument, nullptr, OPTION_HELP},
+                                      {"version", no_argument, nullptr, OPTION_VERSION},
+                                      {"verbose", no_argument, nullptr, OPTION_VERBOSE},
+                                      {"bind", required_argument, nullptr, OPTION_BIND},
+                                      {"world", required_argument, nullptr, OPTION_WORLD},
+                                      {"citizen", required_argument, nullptr, OPTION_CITIZEN},
+                                      {nullptr, 0, nullptr, 0},
+                                  });
+    // getopt_long reorders the words it is given (never their text), so it
+    // gets a copy; optind 0 starts it afresh on every parse.
+    std::vector<char*> words;
+    for (int i = 0; i < argc; ++i) words.push_back(const_cast<char*>(argv[i]));
+    words.push_back(nullptr);
+    optind = 0;
+    opterr = 0;
+    for (;;) {
+        const int found = getopt_long(argc, words.data(), ":h", options.data(), nullptr);
+        if (found == -1) break;
+        if (found >= 0 && found < static_cast<int>(std::size(ints))) {
+            const IntOption& o = ints[found];
+            if (!parse_int(optarg, o.low, o.high, o.target)) {
+                *message = std::string("worldsim: --") + o.name + " wants a number from " + std::to_string(o.low) +
+                           " to " + std::to_string(o.high) + ", not \"" + optarg + "\"";
+                return 2;
+            }
             continue;
         }
-        if (i + 1 >= argc) {
-            *message = "worldsim: " + option + (option.rfind("--", 0) == 0 ? " needs a value" : ": unknown option");
-            return 2;
-        }
-        const char* value = argv[++i];
-        bool known = false;
-        for (const IntOption& o : ints) {
-            if (option != o.name) continue;
-            known = true;
-            if (!parse_int(value, o.low, o.high, o.target)) {
-                *message = "worldsim: " + option + " wants a number from " + std::to_string(o.low) + " to " +
-                           std::to_string(o.high) + ", not \"" + value + "\"";
+        switch (found) {
+        case OPTION_SHORT_HELP:
+        case OPTION_HELP:
+            *message = sim_options_usage();
+            return 1;
+        case OPTION_VERSION:
+            *message = sim_options_version();
+            return 1;
+        case OPTION_VERBOSE:
+            out->verbose = true;
+            break;
+        case OPTION_BIND:
+            out->bind = optarg;
+            break;
+        case OPTION_WORLD:
+            if (!valid_world_name(optarg)) {
+                *message = std::string("worldsim: a world name has 1 to 8 printable characters without blanks: \"") +
+                           optarg + "\"";
                 return 2;
             }
-        }
-        if (known) continue;
-        if (option == "--bind") {
-            out->bind = value;
-        } else if (option == "--world") {
-            std::string name = value;
-            if (!valid_world_name(name)) {
-                *message = "worldsim: a world name has 1 to 8 printable characters without blanks: \"" + name + "\"";
-                return 2;
-            }
-            out->worlds.push_back(name);
-        } else if (option == "--citizen") {
+            out->worlds.push_back(optarg);
+            break;
+        case OPTION_CITIZEN: {
             SimCitizen citizen{};
-            if (!parse_citizen(value, &citizen)) {
-                *message = std::string("worldsim: --citizen wants NUMBER:PASSWORD, not \"") + value + "\"";
+            if (!parse_citizen(optarg, &citizen)) {
+                *message = std::string("worldsim: --citizen wants NUMBER:PASSWORD, not \"") + optarg + "\"";
                 return 2;
             }
             out->citizens.push_back(citizen);
-        } else {
-            *message = "worldsim: unknown option " + option + "\n" + sim_options_usage();
+            break;
+        }
+        case ':':
+            *message = "worldsim: option " + quoted(words[optind - 1]) + " needs a value";
+            return 2;
+        default: {
+            const bool short_option = optopt > 0 && optopt < OPTION_HELP;
+            const std::string word = short_option ? std::string{'-', static_cast<char>(optopt)} : words[optind - 1];
+            *message = "worldsim: unknown option " + quoted(word.c_str()) + "\n" +
+                       sim_options_usage();
             return 2;
         }
+        }
+    }
+    if (optind < argc) {
+        *message = "worldsim: unexpected argument " + quoted(words[optind]) + "\n" + sim_options_usage();
+        return 2;
     }
     return 0;
 }

@@ -26,9 +26,12 @@ struct SimOptions {
     std::vector<std::string> worlds;   // empty: worlds are made on first lookup
 };
 
-// Fills `out` from argv. Returns 0, 1 when --help was asked (usage in
-// `message`), or 2 with the error in `message`.
+// Fills `out` from argv. Returns 0; 1 when --help or --version was asked,
+// with the text to print in `message`; or 2 with the error in `message`.
 int sim_options_parse(int argc, const char* const* argv, SimOptions* out, std::string* message);
 
 // The usage text.
 std::string sim_options_usage();
+
+// What --version prints: the builds announced unless told otherwise.
+std::string sim_options_version();

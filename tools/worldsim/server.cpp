@@ -194,9 +194,12 @@ int sim_server_start(SimServer* server, const SimOptions& options, SimShared* sh
         return 1;
     }
     uint16_t bound = 0;
-    if (tcp_listen(server->address, htons(static_cast<uint16_t>(options.universe_port)), &server->universe_listener,
-                   &bound) != 0) {
-        *error = "worldsim: cannot listen on " + options.bind + ":" + std::to_string(options.universe_port);
+    if (int reason = tcp_listen(server->address, htons(static_cast<uint16_t>(options.universe_port)),
+                                &server->universe_listener, &bound);
+        reason != 0) {
+        const char* words = socket_error_words(reason);
+        *error = "worldsim: cannot listen on " + options.bind + ":" + std::to_string(options.universe_port) + ": " +
+                 (words ? words : "error " + std::to_string(reason));
         return 1;
     }
     server->universe_port = ntohs(bound);

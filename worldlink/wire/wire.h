@@ -72,6 +72,10 @@ enum : int {
 // when `resolver` is true); unknown values map to a number at 10000 and up.
 int socket_error_number(int error, bool resolver = false);
 
+// Words for a socket error number (10000 and up), or null when there are
+// none.
+const char* socket_error_words(int number);
+
 // ---------------------------------------------------------------- byte order
 
 // Host order to network order and back (the same swap both ways).
