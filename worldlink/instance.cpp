@@ -5,6 +5,8 @@
 #include <atomic>
 #include <new>
 
+namespace worldlink {
+
 Library library;
 
 namespace {
@@ -48,6 +50,10 @@ bool instance_alive(const Instance* instance) {
     return false;
 }
 
+}  // namespace worldlink
+
+using namespace worldlink;
+
 int wl_init(int build) {
     if (build != LIBRARY_BUILD) return REASON_VERSION_MISMATCH;
     if (library.started) return 0;
@@ -85,7 +91,7 @@ int wl_cancel() {
     return 0;
 }
 
-bool wait_canceled() {
+bool worldlink::wait_canceled() {
     return canceled.load() != 0;
 }
 

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+namespace worldlink {
+
 namespace {
 
 struct ReasonWords {
@@ -24,6 +26,10 @@ const char* reason_table_words(int code) {
         if (entry.code == code) return entry.words;
     return nullptr;
 }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 // A code without words gets its text once, kept until the process ends, so the
 // pointer stays valid on every thread however often it is asked again.

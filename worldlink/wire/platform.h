@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 // Room for `count` items: on the stack up to 64, on the heap beyond. Empty
 // (data() null) when the heap has none to give.
 template <typename Item>
@@ -69,3 +71,5 @@ int socket_wait(const SocketHandle* handles, int count, int timeout_ms, const bo
 // Dotted text or a host name to an IPv4 address in network order; 0 or the
 // error number.
 int socket_resolve(const char* name, uint32_t* address);
+
+}  // namespace worldlink

@@ -6,6 +6,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+namespace worldlink {
+
 
 namespace {
 
@@ -151,3 +153,5 @@ int socket_resolve(const char* name, uint32_t* address) {
     freeaddrinfo(found);
     return 0;
 }
+
+}  // namespace worldlink
