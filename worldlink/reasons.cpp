@@ -1,7 +1,6 @@
 // The words of reason codes, from the one table in worldlink.h.
 #include "worldlink/reasons.h"
 
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
