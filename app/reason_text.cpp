@@ -7,7 +7,7 @@
 // The library's words where its table has them, otherwise the bare number.
 const char* FlockDialog::ReasonText(int code) {
     static std::string result;
-    const char* words = reason_table_words(code);
+    const char* words = worldlink::reason_table_words(code);
     result = words != nullptr ? words : std::to_string(code);
     return result.c_str();
 }

@@ -15,6 +15,8 @@
 #include <ctime>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 void ours(benchmark::State& state) {

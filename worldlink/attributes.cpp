@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 enum Access : bool { RW = false, RO = true };
@@ -397,6 +399,10 @@ void store_world_defaults(AttributeStore* store) {
 }
 
 const char* attribute_name(int number) { return in_range(number) ? ATTRIBUTE_TYPES[number].name : nullptr; }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 int wl_int(int attribute) {
     const AttributeStore* store = current_store();

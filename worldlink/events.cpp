@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 namespace {
 
 // Not cleared by wl_init or wl_term: a handler stays until it is replaced.
@@ -48,6 +50,10 @@ uint32_t event_mask_compute(uint32_t stored) {
     return mask;
 }
 
+}  // namespace worldlink
+
+using namespace worldlink;
+
 int wl_event_set(int slot, wl_event_handler handler) {
     if (!library.started) return REASON_NOT_INITIALIZED;
     if (slot < 0 || slot >= EVENT_COUNT) return REASON_INVALID_ATTRIBUTE;
@@ -56,7 +62,7 @@ int wl_event_set(int slot, wl_event_handler handler) {
     return 0;
 }
 
-void event_mask_update() {
+void worldlink::event_mask_update() {
     const uint32_t mask = event_mask_compute(library.event_mask);
     if (mask == library.event_mask) return;
     library.event_mask = mask;

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <new>
 
+namespace worldlink {
+
 Library library;
 
 namespace {
@@ -43,6 +45,10 @@ void instance_destroy(Instance* instance) {
 }  // namespace
 
 bool instance_alive(const Instance* instance) { return index_has(&library.index, instance); }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 int wl_init(int build) {
     if (build != LIBRARY_BUILD) return REASON_VERSION_MISMATCH;
@@ -91,7 +97,7 @@ int wl_cancel() {
     return 0;
 }
 
-bool wait_canceled() {
+bool worldlink::wait_canceled() {
     return canceled.load() != 0;
 }
 

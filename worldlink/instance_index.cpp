@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 namespace {
 
 constexpr uint32_t FIRST_CAPACITY = 64;
@@ -76,3 +78,5 @@ void index_release(InstanceIndex* index) {
     std::free(index->slots);
     *index = InstanceIndex{};
 }
+
+}  // namespace worldlink

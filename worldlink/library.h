@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace worldlink {
+
 inline constexpr const char* DEFAULT_UNIVERSE_HOST = "localhost";
 inline constexpr int DEFAULT_UNIVERSE_PORT = 5670;
 
@@ -42,15 +44,18 @@ const char* attribute_name(int number);
 // Resets the world properties (37..91) to their defaults.
 void store_world_defaults(AttributeStore* store);
 
+}  // namespace worldlink
+
 // ---------------------------------------------------------------- instances
 
+// Defined at global scope, where the public header declares the handle.
 struct Instance {
     Instance* next;
     uint32_t session;
     uint32_t ticket;
-    AttributeStore* attributes;
-    KeyedTable* avatars;
-    Connection* universe_link;
+    worldlink::AttributeStore* attributes;
+    worldlink::KeyedTable* avatars;
+    worldlink::Connection* universe_link;
     uint32_t universe_address;
     uint16_t universe_port;
     int universe_state;
@@ -61,7 +66,7 @@ struct Instance {
     int universe_reconnect;
     int universe_build;
     uint32_t list_resume;
-    Connection* world_link;
+    worldlink::Connection* world_link;
     uint32_t world_address;
     uint16_t world_port;
     int world_state;
@@ -84,6 +89,7 @@ struct Instance {
     uint64_t sequence;            // creation order: the list runs from the highest
 };
 
+namespace worldlink {
 // A watched link's tag: its instance, whose alignment leaves the low bit free
 // to tell the world link from the universe link.
 enum LinkSide : uintptr_t { SIDE_UNIVERSE = 0, SIDE_WORLD = 1 };
@@ -279,3 +285,5 @@ bool event_installed(int slot);
 // Makes the instance current and calls the slot's handler, when installed.
 void event_fire(Instance* instance, int slot);
 uint32_t event_mask_compute(uint32_t stored);
+
+}  // namespace worldlink

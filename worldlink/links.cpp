@@ -1,6 +1,8 @@
 // Opening, logging in, losing and retrying the two links of an instance.
 #include "worldlink/library.h"
 
+namespace worldlink {
+
 namespace {
 
 constexpr uint32_t RETRY_AFTER = 1000;
@@ -181,3 +183,5 @@ void both_links_lost(Instance* instance) {
     world_link_lost(instance);
     universe_link_lost(instance);
 }
+
+}  // namespace worldlink

@@ -1,6 +1,8 @@
 // Message types, one byte each, numbered separately per link and direction.
 #pragma once
 
+namespace worldlink {
+
 // Universe link, server to client (after the result byte).
 enum : int {
     MSG_WORLD_ADDRESS = 0,
@@ -90,3 +92,4 @@ enum : int {
     MSG_WORLD_LOGIN_V4 = 27,
 };
 
+}  // namespace worldlink

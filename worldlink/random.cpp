@@ -1,6 +1,8 @@
 // wl_random: a 32-bit Mersenne Twister (MT19937) with the library's own seeding.
 #include "worldlink/library.h"
 
+namespace worldlink {
+
 namespace {
 
 constexpr int WORDS = 624;
@@ -27,6 +29,10 @@ void random_seed(uint32_t seed) {
     words[0] = seed;
     for (int k = 1; k < WORDS; ++k) words[k] = words[k - 1] * 69069u;
 }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 uint32_t wl_random() {
     if (draw_index >= WORDS) {

@@ -1,10 +1,11 @@
 // The words of reason codes, from the one table in worldlink.h.
 #include "worldlink/reasons.h"
 
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
+
+namespace worldlink {
 
 namespace {
 
@@ -24,6 +25,10 @@ const char* reason_table_words(int code) {
         if (entry.code == code) return entry.words;
     return nullptr;
 }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 // A code without words gets its text once, kept until the process ends, so the
 // pointer stays valid on every thread however often it is asked again.

@@ -4,5 +4,9 @@
 
 #include "worldlink/worldlink.h"
 
+namespace worldlink {
+
 // The words of a code in WL_REASONS, or null.
 const char* reason_table_words(int code);
+
+}  // namespace worldlink

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 constexpr uint32_t WORLD_CACHE_LIFETIME = 1800000;  // 30 minutes
@@ -78,6 +80,10 @@ int send_state(Instance* instance) {
                      pack_word(store_int(store, ATTR_MY_YAW)), pack_byte(store_int(store, ATTR_MY_TYPE)),
                      pack_byte(store_int(store, ATTR_MY_EXTRA)), pack_end()});
 }
+
+}  // namespace worldlink
+
+using namespace worldlink;
 
 int wl_login() {
     if (!library.started) return REASON_NOT_INITIALIZED;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace worldlink {
+
 namespace {
 
 constexpr uint32_t WORLD_SILENCE_LIMIT = 90000;
@@ -458,6 +460,10 @@ int service_pass(int timeout_ms) {
     return result;
 }
 
+}  // namespace worldlink
+
+using namespace worldlink;
+
 int wl_wait(int milliseconds) {
     if (!library.started) return REASON_NOT_INITIALIZED;
     if (library.instance_count == 0) return REASON_NO_INSTANCE;
@@ -486,7 +492,7 @@ int wl_wait(int milliseconds) {
     return 0;
 }
 
-int wait_for_reply(Instance* instance, int type) {
+int worldlink::wait_for_reply(Instance* instance, int type) {
     instance->last_universe_type = -1;
     const int reason = serve_until(instance, [instance, type] {
         return instance->universe_state == UNIVERSE_NONE || instance->last_universe_type == type;

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 constexpr uint32_t CACHE_VALUE_SIZE = sizeof(WorldCacheValue);
@@ -480,3 +482,5 @@ int universe_dispatch(Instance* instance) {
     if (link_changed) return 0;
     return connection_reason(instance->universe_link);
 }
+
+}  // namespace worldlink

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 constexpr int AVATAR_NAME_MAX = 18;
@@ -676,3 +678,5 @@ int world_dispatch(Instance* instance) {
     if (left_behind(link)) return 0;
     return connection_reason(link);
 }
+
+}  // namespace worldlink

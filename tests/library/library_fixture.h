@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+using namespace worldlink;
+
 // Event handlers are plain functions; they report through these.
 inline int fired = 0;
 inline Instance* fired_on = nullptr;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+using namespace worldlink;
+
 namespace {
 
 // Atomic: the peer's thread reads the wire clock too (send time-outs).

@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+using namespace worldlink;
+
 // Fields of a frame the peer sends, encoded as the codec would (big-endian,
 // strings as a length byte and the characters).
 class Body {

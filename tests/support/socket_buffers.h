@@ -4,6 +4,8 @@
 
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 // Asks for small kernel send and receive buffers, so a test fills them with
 // a few kilobytes; the system may round the size up.
 void socket_shrink_buffers(SocketHandle handle, int bytes);

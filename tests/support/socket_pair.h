@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+using namespace worldlink;
+
 // Holds the socket layer started while it lives. Starts nest (Winsock counts
 // them), so tests and the library each keep their own.
 class NetworkInUse {

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+using namespace worldlink;
+
 namespace wiretest {
 
 using Bytes = std::vector<uint8_t>;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace worldlink;
+
 inline constexpr int SESSION = 0x1234;
 inline constexpr int32_t TICKET = 0x0A0B0C0D;
 inline constexpr int32_t LOOPBACK = 0x7F000001;  // 127.0.0.1 as a number

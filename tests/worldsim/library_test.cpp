@@ -11,6 +11,8 @@
 #include "worldlink/library.h"
 #include "worldlink/wire/platform.h"
 
+using namespace worldlink;
+
 namespace {
 
 struct Heard {

@@ -7,6 +7,8 @@
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 namespace {
 
 int count(const std::vector<int>& types, int type) {

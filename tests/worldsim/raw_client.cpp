@@ -9,6 +9,8 @@
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

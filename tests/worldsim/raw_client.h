@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace worldlink {
 struct Connection;
+}
+using worldlink::Connection;
 
 struct RawFrame {
     int result = -1;  // universe frames only

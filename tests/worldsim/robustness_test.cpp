@@ -10,6 +10,8 @@
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 namespace {
 
 std::vector<uint8_t> noise(std::mt19937* random, size_t size) {

@@ -23,7 +23,7 @@
 #include "tools/worldsim/options.h"
 #include "tools/worldsim/snapshot.h"
 
-struct Connection;
+using namespace worldlink;
 
 inline constexpr int SIM_TRAIL_LENGTH = 8;
 inline constexpr size_t SIM_CHAT_KEPT = 100;

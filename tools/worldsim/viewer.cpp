@@ -23,6 +23,8 @@
 #include "tools/worldsim/viewer_guard.h"
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 using nlohmann::json;
 
 struct SimViewer {

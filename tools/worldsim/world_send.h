@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace worldlink {
 struct Connection;
+}
+using worldlink::Connection;
 struct SimAvatar;
 
 int sim_send_world_key(Connection* link, int client_receive_discard, int client_send_discard);

@@ -1,5 +1,7 @@
 #include "worldlink/wire/platform.h"
 
+namespace worldlink {
+
 namespace {
 
 uint32_t (*clock_source)() = system_milliseconds;
@@ -21,3 +23,5 @@ uint32_t tick_elapsed(uint32_t now, uint32_t then) {
 }
 
 bool tick_reached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
+
+}  // namespace worldlink

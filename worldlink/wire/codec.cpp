@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 constexpr int MAX_STRING = 255;
@@ -220,3 +222,5 @@ int msg_unpack(Connection* connection, std::initializer_list<UnpackItem> items) 
     }
     return connection->reason;
 }
+
+}  // namespace worldlink

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace worldlink {
+
 namespace {
 
 // A frame's two length bytes share the receive buffer with its content.
@@ -274,3 +276,5 @@ void connection_unseal(Connection* connection) {
     rc4_apply(seal, connection->recv_buffer + connection->recv_read_pos, connection->recv_unread);
     rc4_destroy(seal);
 }
+
+}  // namespace worldlink

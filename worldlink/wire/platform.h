@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 // Room for `count` items: on the stack up to 64, on the heap beyond. Empty
 // (data() null) when the heap has none to give.
 template <typename Item>
@@ -86,3 +88,4 @@ void socket_set_forget(SocketSet* set, SocketHandle handle);
 // Waits up to timeout_ms (0: not at all) while no socket is ready, then
 // stores the tags of up to `room` ready ones. Their count, or -1 on failure.
 int socket_set_wait(SocketSet* set, uintptr_t* tags, int room, int timeout_ms);
+}  // namespace worldlink

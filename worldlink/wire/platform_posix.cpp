@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace worldlink {
+
 namespace {
 
 // Transport failures keep the Windows socket numbering so the reason codes
@@ -293,3 +295,5 @@ int socket_resolve(const char* name, uint32_t* address) {
     freeaddrinfo(found);
     return 0;
 }
+
+}  // namespace worldlink

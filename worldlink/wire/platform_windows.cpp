@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+namespace worldlink {
+
 
 namespace {
 
@@ -229,3 +231,5 @@ int socket_resolve(const char* name, uint32_t* address) {
     freeaddrinfo(found);
     return 0;
 }
+
+}  // namespace worldlink

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace worldlink {
+
 Rc4State* rc4_create(const uint8_t* key, int key_length) {
     auto* state = static_cast<Rc4State*>(std::malloc(sizeof(Rc4State)));
     if (!state) return nullptr;
@@ -82,3 +84,5 @@ void rc4_skip(Rc4State* state, int count) {
     const int drops = static_cast<int>(static_cast<uint16_t>(count));
     for (int k = 0; k < drops; ++k) rc4_next(state);
 }
+
+}  // namespace worldlink

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace worldlink {
+
 // Every entry is one allocation: this header, the key bytes, a gap, then the
 // caller's value area. The classic layout (4-byte next pointer) puts the value
 // at (key length + 14) & ~3; with 8-byte pointers the header is 16 bytes and
@@ -176,3 +178,5 @@ int table_remove(KeyedTable* table, const void* key, int key_length) {
 void* table_value(TableEntry* entry) {
     return entry ? reinterpret_cast<uint8_t*>(entry) + value_offset(entry->key_length) : nullptr;
 }
+
+}  // namespace worldlink

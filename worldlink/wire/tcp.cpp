@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 namespace {
 
 // Longest a send may keep blocking before the link counts as dead.
@@ -200,3 +202,5 @@ int tcp_accept(SocketHandle listener, SocketHandle* handle) {
     const int number = socket_last_error();
     return number == WSA_WOULD_BLOCK || number == WSA_CONNECTION_ABORTED ? WIRE_NOT_YET : number;
 }
+
+}  // namespace worldlink

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace worldlink {
+
 struct WatchSet {
     SocketSet* sockets;
     int links;   // registered, paused ones included
@@ -132,3 +134,5 @@ void watch_forget(Connection* connection) {
     --set->links;
     connection->watch.set = nullptr;
 }
+
+}  // namespace worldlink

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+namespace worldlink {
+
 // ---------------------------------------------------------------- clock
 
 // Milliseconds of a steady clock, truncated to 32 bits; wraps after 49.7 days.
@@ -329,3 +331,5 @@ TableEntry* table_find(KeyedTable* table, const void* key, int key_length);
 int table_remove(KeyedTable* table, const void* key, int key_length);
 void* table_value(TableEntry* entry);
 uint32_t table_hash(const void* bytes, int length);
+
+}  // namespace worldlink
