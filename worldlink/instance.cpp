@@ -10,6 +10,8 @@ Library library;
 namespace {
 
 constexpr int CACHE_BUCKETS = 101;
+// A name per session of every world the instances are in: thousands in a flock.
+constexpr int AVATAR_NAME_BUCKETS = 4093;
 
 // Set by wl_cancel from a signal handler or another thread, so it must be
 // lock-free; kept apart from the plain Library record for that reason.
@@ -21,7 +23,7 @@ void instance_free(Instance* instance) {
     store_destroy(instance->attributes);
     link_close(&instance->world_link);
     link_close(&instance->universe_link);
-    if (instance->avatars != nullptr) table_destroy(instance->avatars);
+    avatars_destroy(instance->avatars);
     delete instance;
 }
 
@@ -37,6 +39,13 @@ void instance_destroy(Instance* instance) {
     library.instance_gone = 1;
     ++library.destroyed;
     --library.instance_count;
+}
+
+void release_tables() {
+    table_destroy(library.world_address_cache);
+    table_destroy(library.avatar_names);
+    library.world_address_cache = nullptr;
+    library.avatar_names = nullptr;
 }
 
 }  // namespace
@@ -56,7 +65,9 @@ int wl_init(int build) {
     tick_start();
     random_seed(clock_raw());
     library.world_address_cache = table_create(CACHE_BUCKETS);
-    if (library.world_address_cache == nullptr) {
+    library.avatar_names = table_create(AVATAR_NAME_BUCKETS);
+    if (library.world_address_cache == nullptr || library.avatar_names == nullptr) {
+        release_tables();
         net_stop();
         return REASON_OUT_OF_MEMORY;
     }
@@ -69,8 +80,7 @@ int wl_term() {
         library.current_instance = library.instances;
         instance_destroy(library.instances);
     }
-    if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
-    library.world_address_cache = nullptr;
+    release_tables();
     service_release();
     // Stop only a socket layer this library started: a second clean-up
     // would take the sockets from under other users in the process.
@@ -112,7 +122,7 @@ int wl_create(const char* host, int port, Instance** out) {
         instance_free(instance);
         return opened;
     }
-    instance->avatars = table_create(CACHE_BUCKETS);
+    instance->avatars = avatars_create();
     if (instance->avatars == nullptr) {
         instance_free(instance);
         return REASON_OUT_OF_MEMORY;
