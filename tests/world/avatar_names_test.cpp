@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -94,8 +95,9 @@ TEST_F(AvatarNames, ManyAddsAndRemovalsAgreeWithAMap) {
         const uint32_t session = (draw >> 16) & 0x7FF;
         // Adds win early, removals late, so the table rises and falls.
         if (((draw >> 8) & 0xFF) < (step < 20000 ? 200u : 40u)) {
-            const std::string told = "S" + std::to_string(session % 97);
-            ASSERT_EQ(avatars_put(first, session, told.c_str()), 0);
+            char told[8];
+            std::snprintf(told, sizeof told, "S%u", static_cast<unsigned>(session % 97));
+            ASSERT_EQ(avatars_put(first, session, told), 0);
             model[session] = told;
         } else {
             avatars_remove(first, session);
