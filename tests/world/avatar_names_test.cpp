@@ -44,25 +44,6 @@ TEST_F(AvatarNames, EachTableShowsTheNameItWasTold) {
     EXPECT_EQ(stored(), 1) << "the name nobody knows any more is freed";
 }
 
-TEST_F(AvatarNames, LongNamesAreCutAndStoredOnce) {
-    const struct {
-        const char* told;
-        const char* shown;
-    } cases[] = {
-        {"Abcdefghijklmnopqrstuvwxy", "Abcdefghijklmnopqr"},
-        {"Abcdefghijklmnopqr!", "Abcdefghijklmnopqr"},
-        {"Ann", "Ann"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.told);
-        ASSERT_EQ(avatars_put(first, 1, c.told), 0);
-        ASSERT_EQ(avatars_put(second, 1, c.shown), 0);
-        EXPECT_EQ(name(first, 1), c.shown);
-        EXPECT_EQ(stored(), 1);
-    }
-}
-
 TEST_F(AvatarNames, ForgettingInOneInstanceLeavesTheOther) {
     for (AvatarTable* avatars : {first, second}) {
         ASSERT_EQ(avatars_put(avatars, 1, "Ann"), 0);
