@@ -12,6 +12,8 @@ Library library;
 namespace {
 
 constexpr int CACHE_BUCKETS = 101;
+// A name per session of every world the instances are in: thousands in a flock.
+constexpr int AVATAR_NAME_BUCKETS = 4093;
 
 // Set by wl_cancel from a signal handler or another thread, so it must be
 // lock-free; kept apart from the plain Library record for that reason.
@@ -23,7 +25,7 @@ void instance_free(Instance* instance) {
     store_destroy(instance->attributes);
     link_close(&instance->world_link);
     link_close(&instance->universe_link);
-    if (instance->avatars != nullptr) table_destroy(instance->avatars);
+    avatars_destroy(instance->avatars);
     delete instance;
 }
 
@@ -40,6 +42,13 @@ void instance_destroy(Instance* instance) {
     library.instance_gone = 1;
     ++library.destroyed;
     --library.instance_count;
+}
+
+void release_tables() {
+    table_destroy(library.world_address_cache);
+    table_destroy(library.avatar_names);
+    library.world_address_cache = nullptr;
+    library.avatar_names = nullptr;
 }
 
 }  // namespace
@@ -63,7 +72,9 @@ int wl_init(int build) {
         return REASON_UNABLE_TO_INITIALIZE_NETWORK;
     }
     library.world_address_cache = table_create(CACHE_BUCKETS);
-    if (library.world_address_cache == nullptr) {
+    library.avatar_names = table_create(AVATAR_NAME_BUCKETS);
+    if (library.world_address_cache == nullptr || library.avatar_names == nullptr) {
+        release_tables();
         watch_destroy(library.watch);
         library.watch = nullptr;
         net_stop();
@@ -78,8 +89,7 @@ int wl_term() {
         library.current_instance = library.instances;
         instance_destroy(library.instances);
     }
-    if (library.world_address_cache != nullptr) table_destroy(library.world_address_cache);
-    library.world_address_cache = nullptr;
+    release_tables();
     watch_destroy(library.watch);
     library.watch = nullptr;
     index_release(&library.index);
@@ -123,7 +133,7 @@ int wl_create(const char* host, int port, Instance** out) {
         instance_free(instance);
         return opened;
     }
-    instance->avatars = table_create(CACHE_BUCKETS);
+    instance->avatars = avatars_create();
     if (instance->avatars == nullptr) {
         instance_free(instance);
         return REASON_OUT_OF_MEMORY;

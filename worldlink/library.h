@@ -44,6 +44,40 @@ const char* attribute_name(int number);
 // Resets the world properties (37..91) to their defaults.
 void store_world_defaults(AttributeStore* store);
 
+// ---------------------------------------------------------------- avatars
+
+inline constexpr int AVATAR_NAME_MAX = 18;
+
+// A name some instance was told for a session, stored once for every instance
+// that knows it (library.avatar_names, keyed by the session and the name, so
+// a record never changes) and freed when the last of them forgets it.
+struct AvatarName {
+    char text[AVATAR_NAME_MAX + 1];  // first, so the entry's value is the name
+    uint32_t session;
+    int32_t references;
+};
+
+// The sessions one instance knows: open addressing over the shared names,
+// sized to its content and without storage while empty.
+struct AvatarTable {
+    TableEntry** slots;  // null or an entry of library.avatar_names
+    int count;
+    int capacity;  // a power of two, or 0
+};
+
+AvatarTable* avatars_create();
+void avatars_destroy(AvatarTable* avatars);
+void avatars_clear(AvatarTable* avatars);
+// The name the instance was told for the session, or null when it knows none.
+const char* avatars_name(AvatarTable* avatars, uint32_t session);
+// The session goes by this name (cut to 18 characters) from now on; 400 when
+// the memory is not there, the table then as before.
+int avatars_put(AvatarTable* avatars, uint32_t session, const char* name);
+void avatars_remove(AvatarTable* avatars, uint32_t session);
+// The keyed-table lookup: the key is the session as 32 bits, the entry's
+// value the name.
+TableEntry* table_find(AvatarTable* avatars, const void* key, int key_length);
+
 }  // namespace worldlink
 
 // ---------------------------------------------------------------- instances
@@ -54,7 +88,7 @@ struct Instance {
     uint32_t session;
     uint32_t ticket;
     worldlink::AttributeStore* attributes;
-    worldlink::KeyedTable* avatars;
+    worldlink::AvatarTable* avatars;
     worldlink::Connection* universe_link;
     uint32_t universe_address;
     uint16_t universe_port;
@@ -151,6 +185,7 @@ struct Library {
     int event_mask_dirty;
     uint32_t event_mask;
     KeyedTable* world_address_cache;
+    KeyedTable* avatar_names;  // AvatarName records
     uint32_t destroyed;   // instances destroyed so far; passes compare it
     int pass_depth;       // service passes running, nested ones included
     uint32_t passes;      // service passes begun

@@ -159,7 +159,7 @@ void world_link_lost(Instance* instance) {
 
 void world_link_end(Instance* instance) {
     link_close(&instance->world_link);
-    table_clear(instance->avatars);
+    avatars_clear(instance->avatars);
 }
 
 void world_link_close(Instance* instance, int reason) {

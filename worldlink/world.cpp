@@ -5,14 +5,12 @@
 // loses the link.
 #include "worldlink/library.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace worldlink {
 
 namespace {
 
-constexpr int AVATAR_NAME_MAX = 18;
 constexpr int CELL_SPAN = 1000;  // world units per cell
 constexpr int PROP_60_MAX = 999;
 
@@ -34,14 +32,7 @@ bool left_behind(const Connection* link) { return !link_busy(link); }
 
 // ---------------------------------------------------------------- avatars
 
-// The avatars table: key the session as 32 bits, value the name (18
-// characters at most, zero-terminated).
-using AvatarName = char[AVATAR_NAME_MAX + 1];
-
-const char* avatar_find(Instance* instance, uint32_t session) {
-    TableEntry* entry = table_find(instance->avatars, &session, sizeof session);
-    return entry == nullptr ? nullptr : static_cast<const char*>(table_value(entry));
-}
+const char* avatar_find(Instance* instance, uint32_t session) { return avatars_name(instance->avatars, session); }
 
 const char* avatar_name_or_empty(Instance* instance, uint32_t session) {
     const char* name = avatar_find(instance, session);
@@ -52,16 +43,6 @@ const char* avatar_name_or_empty(Instance* instance, uint32_t session) {
 void put_session(Instance* instance, int32_t session) {
     put(instance, ATTR_AVATAR_SESSION, session);
     put_text(instance, ATTR_AVATAR_NAME, avatar_name_or_empty(instance, static_cast<uint32_t>(session)));
-}
-
-void avatar_remember(Instance* instance, uint32_t session, const char* name) {
-    int found = 0;
-    TableEntry* entry = table_add(instance->avatars, &session, sizeof session, sizeof(AvatarName), &found);
-    if (entry == nullptr) return;
-    auto* slot = static_cast<char*>(table_value(entry));
-    const size_t length = std::min(strlen(name), static_cast<size_t>(AVATAR_NAME_MAX));
-    memcpy(slot, name, length);
-    slot[length] = '\0';
 }
 
 // Build below 28: session (2), name, x, y, z (4 each), heading (2), type (1),
@@ -89,7 +70,7 @@ void avatar_add(Instance* instance, Connection* link) {
                                  unpack_word(&w1), unpack_long(&n1), unpack_long(&n2), unpack_end()}) != 0) {
         return;
     }
-    avatar_remember(instance, static_cast<uint32_t>(session), name);
+    avatars_put(instance->avatars, static_cast<uint32_t>(session), name);
     if (!event_installed(EVENT_AVATAR_ADD)) return;
     put(instance, ATTR_AVATAR_SESSION, session);
     put_text(instance, ATTR_AVATAR_NAME, name);
@@ -117,7 +98,7 @@ void avatar_delete(Instance* instance, Connection* link) {
     }
     // Forgotten even when nobody listens, or every visitor that ever left
     // would stay in the table for as long as the world link lasts.
-    table_remove(instance->avatars, &key, sizeof key);
+    avatars_remove(instance->avatars, key);
     if (heard) event_fire(instance, EVENT_AVATAR_DELETE);
 }
 

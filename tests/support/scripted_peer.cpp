@@ -163,10 +163,10 @@ void ScriptedPeer::write_stream(int link, const std::vector<uint8_t>& bytes) {
         ADD_FAILURE() << "the scripted peer's send buffer is full";
         return;
     }
-    uint8_t* start = connection->send_buffer + connection->send_fill;
-    std::copy(bytes.begin(), bytes.end(), start);
-    if (connection->send_cipher != nullptr) rc4_apply(connection->send_cipher, start, static_cast<int>(bytes.size()));
-    connection->send_fill += static_cast<int>(bytes.size());
+    const int start = connection->send_fill;
+    for (uint8_t byte : bytes) connection_put_byte(connection, byte);
+    if (connection->send_cipher != nullptr && connection->send_fill > start)
+        rc4_apply(connection->send_cipher, connection->send_buffer + start, connection->send_fill - start);
     connection_flush(connection);
 }
 

@@ -13,6 +13,10 @@ struct ConnectionTest : wiretest::PairTest {
     // Receives a whole frame and checks its content bytes.
     void expect_frame(const Bytes& content) {
         ASSERT_EQ(receive_frame(c), 0);
+        expect_frame_content(content);
+    }
+    // Reads the received frame to its end and checks its content bytes.
+    void expect_frame_content(const Bytes& content) {
         EXPECT_EQ(c->message_left, static_cast<int>(content.size()));
         Bytes got(content.size());
         for (auto& b : got) EXPECT_EQ(msg_unpack(c, {unpack_byte(&b), unpack_stop()}), 0);
@@ -54,6 +58,48 @@ TEST_F(ConnectionTest, LargestFrameThatFits) {
     int left = 0;
     EXPECT_EQ(msg_unpack(c, {unpack_remaining(&left), unpack_skip(32765), unpack_end()}), 0);
     EXPECT_EQ(left, 32765);
+}
+
+// Room for a frame near the limit is taken while it is read or sent and
+// given back afterwards; an idle link holds no buffer at all.
+TEST_F(ConnectionTest, BuffersGrowForALargeFrameAndShrinkOnceDrained) {
+    LinkedPair roomy;
+    c = roomy.connection;
+    EXPECT_EQ(c->recv_capacity + c->send_capacity, 0);
+
+    Bytes content(32765);
+    for (size_t k = 0; k < content.size(); ++k) content[k] = static_cast<uint8_t>(k * 7);
+    roomy.write(framed(content));
+    ASSERT_EQ(receive_frame(c), 0);
+    EXPECT_EQ(c->recv_capacity, CONNECTION_BUFFER);
+    expect_frame_content(content);
+    EXPECT_EQ(c->recv_capacity, CONNECTION_BUFFER_START);
+    roomy.write(framed({0x42}));
+    ASSERT_EQ(receive_frame(c), 0);
+    expect_frame_content({0x42});
+
+    const Bytes block(255, 0x5A);
+    Bytes sent = {0, 0, 9};
+    ASSERT_EQ(msg_pack(c, {pack_begin(9), pack_stop()}), 0);
+    for (int k = 0; k < 120; ++k) {
+        ASSERT_EQ(msg_pack(c, {pack_data(255, block.data()), pack_stop()}), 0);
+        sent.push_back(255);
+        sent.insert(sent.end(), block.begin(), block.end());
+    }
+    EXPECT_GE(c->send_capacity, c->send_fill);
+    EXPECT_EQ(c->send_capacity, CONNECTION_BUFFER);
+    ASSERT_EQ(msg_pack(c, {pack_end()}), 0);
+    sent[0] = static_cast<uint8_t>((sent.size() - 2) >> 8);
+    sent[1] = static_cast<uint8_t>(sent.size() - 2);
+    Bytes arrived;
+    for (int tries = 0; tries < 200 && arrived.size() < sent.size(); ++tries) {
+        ASSERT_EQ(connection_flush(c), 0);
+        const Bytes bite = roomy.read(std::min<size_t>(1024, sent.size() - arrived.size()));
+        arrived.insert(arrived.end(), bite.begin(), bite.end());
+    }
+    EXPECT_EQ(arrived, sent);
+    EXPECT_EQ(c->send_fill, 0);
+    EXPECT_EQ(c->send_capacity, CONNECTION_BUFFER_START);
 }
 
 TEST_F(ConnectionTest, TooLongLengthsAreReturnedNotRecorded) {

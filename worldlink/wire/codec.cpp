@@ -212,8 +212,7 @@ int msg_unpack(Connection* connection, std::initializer_list<UnpackItem> items) 
     for (const UnpackItem& item : items) {
         if (item.code == FIELD_STOP) return connection->reason;
         if (item.code == FIELD_END) {
-            connection->recv_read_pos = 0;
-            connection->recv_write_pos = 0;
+            connection_frame_done(connection);
             if (connection->message_left != 0) connection_record(connection, WIRE_BAD_LENGTH);
             return connection->reason;
         }

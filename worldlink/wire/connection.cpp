@@ -1,5 +1,6 @@
 #include "worldlink/wire/wire.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,6 @@ namespace {
 constexpr int LENGTH_BYTES = 2;
 
 Connection* connection_wrap(TcpLink* link) {
-    // Fields and both buffers in one allocation; the buffers need no zeroing.
     auto* connection = static_cast<Connection*>(std::malloc(sizeof(Connection)));
     if (!connection) return nullptr;
     connection->link = link;
@@ -30,13 +30,44 @@ Connection* connection_wrap(TcpLink* link) {
     connection->recv_cipher = nullptr;
     connection->send_cipher = nullptr;
     connection->watch = LinkWatch{nullptr, 0, -1, false};
+    connection->recv_buffer = nullptr;
+    connection->send_buffer = nullptr;
+    connection->recv_capacity = 0;
+    connection->send_capacity = 0;
     return connection;
+}
+
+// Makes room for `needed` bytes (at most CONNECTION_BUFFER) in a buffer that
+// grows by doubling; false when the memory is not there.
+bool buffer_reserve(uint8_t** buffer, int* capacity, int needed) {
+    if (needed <= *capacity) return true;
+    int grown = std::max(*capacity, CONNECTION_BUFFER_START);
+    while (grown < needed) grown *= 2;
+    grown = std::min(grown, CONNECTION_BUFFER);
+    auto* moved = static_cast<uint8_t*>(std::realloc(*buffer, static_cast<size_t>(grown)));
+    if (!moved) return false;
+    *buffer = moved;
+    *capacity = grown;
+    return true;
+}
+
+// Gives back the room a large frame borrowed, once the buffer is drained.
+void buffer_shrink(uint8_t** buffer, int* capacity) {
+    if (*capacity <= CONNECTION_BUFFER_START) return;
+    auto* moved = static_cast<uint8_t*>(std::realloc(*buffer, CONNECTION_BUFFER_START));
+    if (!moved) return;
+    *buffer = moved;
+    *capacity = CONNECTION_BUFFER_START;
 }
 
 // Receives up to `wanted` more bytes of the current frame, never beyond it.
 int connection_fill(Connection* connection, int wanted) {
     if (!connection->link) return WIRE_NO_CONNECTION;
     if (connection->recv_write_pos + wanted >= CONNECTION_BUFFER) return WIRE_IN_BUFFER_FULL;
+    if (!buffer_reserve(&connection->recv_buffer, &connection->recv_capacity, connection->recv_write_pos + wanted)) {
+        connection_record(connection, WIRE_OUT_OF_MEMORY);
+        return WIRE_OUT_OF_MEMORY;
+    }
     int received = 0;
     const int reason = tcp_receive(connection->link, connection->recv_buffer + connection->recv_write_pos, wanted, &received);
     if (reason != 0) {
@@ -94,6 +125,8 @@ void connection_close(Connection* connection) {
     watch_forget(connection);
     tcp_destroy(connection->link);
     connection_drop_ciphers(connection);
+    std::free(connection->recv_buffer);
+    std::free(connection->send_buffer);
     std::free(connection);
 }
 
@@ -151,6 +184,10 @@ void connection_put_byte(Connection* connection, uint8_t byte) {
         connection_record(connection, WIRE_OUT_BUFFER_FULL);
         return;
     }
+    if (!buffer_reserve(&connection->send_buffer, &connection->send_capacity, connection->send_fill + 1)) {
+        connection_record(connection, WIRE_OUT_OF_MEMORY);
+        return;
+    }
     connection->send_buffer[connection->send_fill++] = byte;
 }
 
@@ -183,8 +220,7 @@ int connection_receive(Connection* connection) {
         if (connection->pending_length == 0) {
             // Nothing of an empty frame stays behind, so a run of them can
             // never creep up to the end of the buffer.
-            connection->recv_read_pos = 0;
-            connection->recv_write_pos = 0;
+            connection_frame_done(connection);
             return WIRE_NOT_YET;
         }
         if (connection->pending_length > CONNECTION_BUFFER) {
@@ -232,7 +268,14 @@ int connection_flush(Connection* connection) {
     }
     connection->last_send_at = tick_now();
     connection->send_fill = 0;
+    buffer_shrink(&connection->send_buffer, &connection->send_capacity);
     return 0;
+}
+
+void connection_frame_done(Connection* connection) {
+    connection->recv_read_pos = 0;
+    connection->recv_write_pos = 0;
+    buffer_shrink(&connection->recv_buffer, &connection->recv_capacity);
 }
 
 Connection* connection_wait(int count, Connection* const* connections, int timeout_ms) {

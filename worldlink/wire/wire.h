@@ -157,7 +157,11 @@ void rc4_skip(Rc4State* state, int count);
 
 // ---------------------------------------------------------------- connection
 
+// The most either buffer of a Connection holds: the frame limits derive from it.
 inline constexpr int CONNECTION_BUFFER = 32768;
+// What each buffer keeps once drained: a frame larger than this borrows room
+// up to CONNECTION_BUFFER and gives it back afterwards, so idle links stay small.
+inline constexpr int CONNECTION_BUFFER_START = 256;
 
 struct WatchSet;
 
@@ -185,8 +189,10 @@ struct Connection {
     Rc4State* recv_cipher;
     Rc4State* send_cipher;
     LinkWatch watch;
-    uint8_t recv_buffer[CONNECTION_BUFFER];
-    uint8_t send_buffer[CONNECTION_BUFFER];
+    uint8_t* recv_buffer;  // null until the first byte arrives
+    uint8_t* send_buffer;  // null until the first byte is packed
+    int recv_capacity;
+    int send_capacity;
 };
 
 // The connect may still be going on: receives and flushes wait for it, and
@@ -220,6 +226,8 @@ uint8_t connection_read_byte(Connection* connection);
 void connection_put_byte(Connection* connection, uint8_t byte);
 // Records a failure unless one is already recorded (the first one sticks).
 void connection_record(Connection* connection, int reason);
+// Ends the current inbound frame: the receive buffer starts over empty.
+void connection_frame_done(Connection* connection);
 
 // ---------------------------------------------------------------- watch set
 
