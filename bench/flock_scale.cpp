@@ -54,6 +54,10 @@ constexpr int HOP_PERIOD_MS = 990;
 constexpr int PUMP_PERIOD_MS = 100;
 constexpr int HOP_TICKS = 5;
 
+// How long the backlog and the viewer's picture may take to settle: two
+// minutes, and 20 ms more per bird, so 9000 birds get five.
+double settle_limit_ms(int birds) { return 120000.0 + 20.0 * birds; }
+
 double ms_since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -261,7 +265,7 @@ int run_one(int birds, const Options& options) {
     for (;;) {
         auto pass = Clock::now();
         wl_wait(0);
-        if (ms_since(pass) < 20 || ms_since(settle) > 120000) break;
+        if (ms_since(pass) < 20 || ms_since(settle) > settle_limit_ms(birds)) break;
     }
     const double settle_ms = ms_since(settle);
     const double start_cpu = cpu_ms() - cpu_before;
@@ -269,7 +273,7 @@ int run_one(int birds, const Options& options) {
 
     httplib::Client viewer("127.0.0.1", sim.viewer_port);
     viewer.set_read_timeout(10, 0);
-    while (!all_placed(viewer, birds) && ms_since(login) < 120000) wl_wait(10);
+    while (!all_placed(viewer, birds) && ms_since(login) < settle_limit_ms(birds)) wl_wait(10);
     const double placed_seen_ms = ms_since(login);
     long rss_after = rss_kib();
 
