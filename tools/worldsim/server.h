@@ -41,7 +41,7 @@ struct SimAvatar {
     int32_t x, y, z;
     uint16_t yaw;  // as sent: the client's heading cut to 16 bits
     uint8_t type, extra;
-    std::deque<ViewPoint> trail;
+    std::vector<ViewPoint> trail;  // oldest first, at most SIM_TRAIL_LENGTH; empty, it allocates nothing
     bool visitor;
     bool moved;         // has changed place since it entered
     uint32_t still_at;  // clock_raw() of its entry or its last change of place

@@ -203,8 +203,8 @@ void state_change(SimServer* server, SimWorld* world, SimClient* client) {
     if (found == world->avatars.end()) return;
     SimAvatar& avatar = found->second;
     if (avatar.x != x || avatar.z != z) {
+        if (avatar.trail.size() == SIM_TRAIL_LENGTH) avatar.trail.erase(avatar.trail.begin());
         avatar.trail.push_back({avatar.x, avatar.z});
-        while (avatar.trail.size() > SIM_TRAIL_LENGTH) avatar.trail.pop_front();
     }
     if (avatar.x != x || avatar.y != y || avatar.z != z) {
         avatar.moved = true;
