@@ -8,7 +8,7 @@
 // same start, the time to read that backlog, CPU time of one hop tick beside
 // the cost of as many bare 22-byte sends on as many sockets, the program's CPU
 // share while flying, and resident memory per bird.
-// The loopback round trip, measured in the same run, is the floor.
+// The loopback round trip and connect, measured in the same run, are the floor.
 //
 //   flock_scale                       10, 100 and 1000 birds, a Markdown table
 //   flock_scale --birds 10,100 --birds 9000
@@ -53,6 +53,10 @@ constexpr int CENTRE_Y = 5000;
 constexpr int HOP_PERIOD_MS = 990;
 constexpr int PUMP_PERIOD_MS = 100;
 constexpr int HOP_TICKS = 5;
+
+// How long the backlog and the viewer's picture may take to settle: two
+// minutes, and 20 ms more per bird, so 9000 birds get five.
+double settle_limit_ms(int birds) { return 120000.0 + 20.0 * birds; }
 
 double ms_since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -124,6 +128,31 @@ bool loopback_pair(int listener, const sockaddr_in& address, int& client, int& s
     return true;
 }
 
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// Median time of a loopback connect and its accept: the floor of each link
+// a bird opens.
+double loopback_connect_us() {
+    sockaddr_in address;
+    int listener = loopback_listener(SOMAXCONN, address);
+    std::vector<double> connects;
+    for (int i = 0; i < 500; ++i) {
+        auto start = Clock::now();
+        int client = -1;
+        int server = -1;
+        if (!loopback_pair(listener, address, client, server)) break;
+        connects.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        close(client);
+        close(server);
+    }
+    close(listener);
+    return median(connects);
+}
+
 // Median round trip of one byte over a loopback TCP connection.
 double loopback_round_trip_us() {
     sockaddr_in address;
@@ -145,9 +174,7 @@ double loopback_round_trip_us() {
     close(client);
     close(server);
     close(listener);
-    if (trips.empty()) return 0;
-    std::nth_element(trips.begin(), trips.begin() + trips.size() / 2, trips.end());
-    return trips[trips.size() / 2];
+    return median(trips);
 }
 
 // One hop of one bird, as the program's hop timer makes it.
@@ -261,7 +288,7 @@ int run_one(int birds, const Options& options) {
     for (;;) {
         auto pass = Clock::now();
         wl_wait(0);
-        if (ms_since(pass) < 20 || ms_since(settle) > 120000) break;
+        if (ms_since(pass) < 20 || ms_since(settle) > settle_limit_ms(birds)) break;
     }
     const double settle_ms = ms_since(settle);
     const double start_cpu = cpu_ms() - cpu_before;
@@ -269,7 +296,7 @@ int run_one(int birds, const Options& options) {
 
     httplib::Client viewer("127.0.0.1", sim.viewer_port);
     viewer.set_read_timeout(10, 0);
-    while (!all_placed(viewer, birds) && ms_since(login) < 120000) wl_wait(10);
+    while (!all_placed(viewer, birds) && ms_since(login) < settle_limit_ms(birds)) wl_wait(10);
     const double placed_seen_ms = ms_since(login);
     long rss_after = rss_kib();
 
@@ -411,8 +438,10 @@ int main(int argc, char** argv) {
     if (child > 0) return run_one(child, options);
     if (options.sizes.empty()) options.sizes = {10, 100, 1000};
     const double round_trip = loopback_round_trip_us();
+    const double connect = loopback_connect_us();
     if (!options.json) {
-        std::printf("loopback round trip (median of 2000): %.1f us\n\n", round_trip);
+        std::printf("loopback round trip (median of 2000): %.1f us, connect and accept (median of 500): %.1f us\n\n",
+                    round_trip, connect);
         std::printf("| birds | start | start CPU (with backlog) | all placed in worldsim | backlog read "
                     "| program CPU per hop tick | bare sends, same count | program CPU while flying "
                     "| resident memory per bird |\n");
@@ -424,8 +453,9 @@ int main(int argc, char** argv) {
         nlohmann::json result = nlohmann::json::parse(line, nullptr, false);
         if (!result.is_object()) status = 1;
         if (options.json) {
-            if (!result.is_object()) result = {{"birds", birds}, {"failed", true}};
+            if (!result.is_object()) result = {{"birds", birds}, {"mask", options.chat ? 5 : 0}, {"failed", true}};
             result["round_trip_us"] = round_trip;
+            result["connect_us"] = connect;
             std::printf("%s\n", result.dump().c_str());
         } else {
             print_row(birds, result);

@@ -113,11 +113,14 @@ bool raw_closed_by_server(Connection* link, int timeout_ms) {
     return false;
 }
 
-int raw_universe_login(Connection* link, int32_t owner, const char* password, const char* name, RawSession* out) {
-    if (msg_pack(link, {pack_begin_sealed(MSG_LOGIN), pack_long(20), pack_string(name), pack_long(owner),
-                        pack_string(password), pack_string("raw"), pack_end()}) != 0) {
-        return -1;
-    }
+int raw_send_login(Connection* link, int32_t owner, const char* password, const char* name) {
+    return msg_pack(link, {pack_begin_sealed(MSG_LOGIN), pack_long(20), pack_string(name), pack_long(owner),
+                           pack_string(password), pack_string("raw"), pack_end()}) == 0
+               ? 0
+               : -1;
+}
+
+int raw_login_reply(Connection* link, RawSession* out) {
     RawFrame frame;
     while (raw_read(link, true, &frame, 5000)) {
         if (frame.type == MSG_UNIVERSE_KEY) start_ciphers(link, frame);
@@ -130,6 +133,11 @@ int raw_universe_login(Connection* link, int32_t owner, const char* password, co
         return 0;
     }
     return -1;
+}
+
+int raw_universe_login(Connection* link, int32_t owner, const char* password, const char* name, RawSession* out) {
+    if (raw_send_login(link, owner, password, name) != 0) return -1;
+    return raw_login_reply(link, out);
 }
 
 int raw_lookup(Connection* universe, const char* world, int* port) {

@@ -55,6 +55,10 @@ bool raw_closed_by_server(Connection* link, int timeout_ms);
 // A whole universe login: the sealed login, the key, the properties and the
 // reply. The reply's result (0 on success), or -1 when the protocol broke.
 int raw_universe_login(Connection* link, int32_t owner, const char* password, const char* name, RawSession* out);
+// Its two halves, for a client that sends before it reads: the sealed login
+// (0, or -1), and the key, the properties and the reply read as above.
+int raw_send_login(Connection* link, int32_t owner, const char* password, const char* name);
+int raw_login_reply(Connection* link, RawSession* out);
 // The world's port from a lookup; 0 on success, else the refusal or -1.
 int raw_lookup(Connection* universe, const char* world, int* port);
 // A newest-variant world login, its key and the world's properties. 0 once

@@ -47,6 +47,13 @@ TEST_F(WorldsimViewer, PictureFollowsMovesWithATrail) {
     EXPECT_GT(worlds[0]["port"].get<int>(), 0);
 }
 
+TEST_F(WorldsimViewer, TrailKeepsTheLastEightPlacesOldestFirst) {
+    for (int x = 1; x <= 12; ++x) ASSERT_EQ(raw_send_state(bird->world, x * 100, 5000, 0, 0), 0);
+    ASSERT_TRUE(eventually([&] { return AvatarNamed("demo", "Bird1")["x"] == 1200; }));
+    EXPECT_EQ(AvatarNamed("demo", "Bird1")["trail"],
+              nlohmann::json::parse("[[400,0],[500,0],[600,0],[700,0],[800,0],[900,0],[1000,0],[1100,0]]"));
+}
+
 TEST_F(WorldsimViewer, ChatBoxSpeaksAsTheVisitor) {
     ASSERT_EQ(Post("/api/worlds/DEMO/say", {{"text", "skyflit version"}}), 200);
     RawFrame chat;

@@ -57,6 +57,7 @@ void accept_all(SimServer* server, SocketHandle listener, const std::string& wor
             connection_close(link);
             continue;
         }
+        server->timed.insert(client->id);
         server->clients[client->id] = std::move(client);
     }
 }
@@ -98,6 +99,11 @@ void readable(SimServer* server, SimClient* client) {
     bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0;
     if (partial && !client->partial) client->partial_since = clock_raw();
     client->partial = partial;
+    if (client->logged_in && !partial && !client->closing) {
+        server->timed.erase(client->id);
+    } else {
+        server->timed.insert(client->id);
+    }
     sim_client_packed(server, client);
 }
 
@@ -120,6 +126,7 @@ void reap(SimServer* server) {
         if (found == server->clients.end()) continue;
         std::unique_ptr<SimClient> client = std::move(found->second);
         server->clients.erase(found);
+        server->timed.erase(id);
         epoll_ctl(server->epoll, EPOLL_CTL_DEL, connection_handle(client->link), nullptr);
         if (client->kind == SIM_UNIVERSE_LINK) {
             sim_universe_gone(server, client.get());
@@ -162,13 +169,14 @@ void run_commands(SimServer* server) {
 
 void sweep(SimServer* server, uint32_t now) {
     uint32_t limit = static_cast<uint32_t>(server->options.login_timeout_ms);
-    for (auto& [id, client] : server->clients) {
+    for (uint64_t id : server->timed) {
+        SimClient* client = sim_client(server, id);
         if (client->closing) {
-            if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client.get());
+            if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client);
         } else if (!client->logged_in && tick_elapsed(now, client->accepted_at) > limit) {
-            sim_client_drop(server, client.get(), "no login in time");
+            sim_client_drop(server, client, "no login in time");
         } else if (client->partial && tick_elapsed(now, client->partial_since) > limit) {
-            sim_client_drop(server, client.get(), "a frame left half-way");
+            sim_client_drop(server, client, "a frame left half-way");
         }
     }
 }
@@ -197,6 +205,7 @@ void sim_client_close_soon(SimServer* server, SimClient* client) {
     if (client->closing || client->dead) return;
     client->closing = true;
     client->closing_since = clock_raw();
+    server->timed.insert(client->id);
     sim_client_packed(server, client);
     shut_when_drained(server, client);
 }

@@ -165,7 +165,7 @@ std::shared_ptr<const ViewState> sim_view_build(SimServer* server) {
         out.avatars.reserve(world->avatars.size());
         for (const auto& [session, a] : world->avatars) {
             ViewAvatar v{a.session, a.name, a.x, a.y, a.z, static_cast<int16_t>(a.yaw), a.type, a.extra, a.visitor,
-                         std::vector<ViewPoint>(a.trail.begin(), a.trail.end()), a.moved, a.still_at};
+                         a.trail, a.moved, a.still_at};
             out.avatars.push_back(std::move(v));
         }
         out.chat.assign(world->chat.begin(), world->chat.end());

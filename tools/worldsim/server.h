@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "tools/worldsim/options.h"
@@ -32,6 +33,7 @@ inline constexpr size_t SIM_CHAT_KEPT = 100;
 inline constexpr uint32_t SIM_MASK_AVATARS = 0x01;
 inline constexpr uint32_t SIM_MASK_CHANGES = 0x02;
 inline constexpr uint32_t SIM_MASK_CHAT = 0x04;
+inline constexpr int SIM_MASK_BITS = 3;
 
 struct SimAvatar {
     uint32_t session;
@@ -39,7 +41,7 @@ struct SimAvatar {
     int32_t x, y, z;
     uint16_t yaw;  // as sent: the client's heading cut to 16 bits
     uint8_t type, extra;
-    std::deque<ViewPoint> trail;
+    std::vector<ViewPoint> trail;  // oldest first, at most SIM_TRAIL_LENGTH; empty, it allocates nothing
     bool visitor;
     bool moved;         // has changed place since it entered
     uint32_t still_at;  // clock_raw() of its entry or its last change of place
@@ -81,6 +83,9 @@ struct SimWorld {
     uint32_t visitor;  // the visitor's session
     std::map<uint32_t, SimAvatar> avatars;     // by session, the visitor included
     std::map<uint32_t, uint64_t> members;      // session to world client id
+    // Per event-mask bit, the members whose mask has it, so that news goes
+    // only to those who asked without a walk over everyone present.
+    std::map<uint32_t, uint64_t> hearing[SIM_MASK_BITS];
     std::deque<ViewChat> chat;
 };
 
@@ -100,6 +105,9 @@ struct SimServer {
     bool view_dirty;
     uint64_t view_version;
     std::unordered_map<uint64_t, std::unique_ptr<SimClient>> clients;
+    // Clients with a time limit running (no login yet, half a frame, or
+    // closing): the sweep looks at these alone, not at every idle client.
+    std::unordered_set<uint64_t> timed;
     std::unordered_map<uint64_t, std::string> listeners;  // id to world name
     std::map<std::string, std::unique_ptr<SimWorld>> worlds;
     std::unordered_map<uint32_t, SimSession> sessions;

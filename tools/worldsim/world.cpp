@@ -5,6 +5,11 @@
 // need SIM_MASK_AVATARS, changes SIM_MASK_CHANGES, chat SIM_MASK_CHAT. A
 // whisper arrives as chat type 2 (MSG_CHAT_2) from the whisperer's session;
 // the visitor speaks as chat type 0 (MSG_CHAT_0).
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <bit>
 #include <cctype>
 
 #include "tools/worldsim/server.h"
@@ -33,26 +38,44 @@ SimClient* member_client(SimServer* server, SimWorld* world, uint32_t session) {
     return member == world->members.end() ? nullptr : sim_client(server, member->second);
 }
 
-// Calls send(client) for every live member whose mask has one of `bits` (any
-// member when `bits` is 0), except `skip`.
+// Calls send(client) for every live member whose mask has `bit` (any member
+// when `bit` is 0), except `skip`.
 template <typename Send>
-void broadcast(SimServer* server, SimWorld* world, uint32_t bits, uint32_t skip, Send send) {
-    for (const auto& [session, id] : world->members) {
+void broadcast(SimServer* server, SimWorld* world, uint32_t bit, uint32_t skip, Send send) {
+    const auto& to = bit == 0 ? world->members : world->hearing[std::countr_zero(bit)];
+    for (const auto& [session, id] : to) {
         if (session == skip) continue;
         SimClient* client = sim_client(server, id);
         if (client == nullptr || client->dead || client->closing) continue;
-        if (bits != 0 && (client->mask & bits) == 0) continue;
         send(client);
         sim_client_packed(server, client);
     }
 }
 
+// Files the member under each mask bit it has; mask 0 forgets it.
+void hear(SimWorld* world, uint32_t session, uint64_t id, uint32_t mask) {
+    for (int bit = 0; bit < SIM_MASK_BITS; ++bit) {
+        if (mask & (1u << bit)) {
+            world->hearing[bit][session] = id;
+        } else {
+            world->hearing[bit].erase(session);
+        }
+    }
+}
+
+// Each add is its own send; corked, a crowd's worth leaves in full segments
+// instead of one small segment per add.
 void send_everyone_present(SimServer* server, SimWorld* world, SimClient* client) {
     int build = server->options.world_build;
+    const int fd = static_cast<int>(connection_handle(client->link));
+    int cork = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     for (const auto& [session, avatar] : world->avatars) {
         if (session == client->session) continue;
         if (sim_send_avatar_add(client->link, build, avatar) != 0) break;
     }
+    cork = 0;
+    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     sim_client_packed(server, client);
 }
 
@@ -63,6 +86,7 @@ void leave(SimServer* server, SimWorld* world, SimClient* client) {
     auto member = world->members.find(session);
     if (member == world->members.end() || member->second != client->id) return;
     world->members.erase(member);
+    hear(world, session, 0, 0);
     world->avatars.erase(session);
     server->view_dirty = true;
     broadcast(server, world, SIM_MASK_AVATARS, session,
@@ -82,6 +106,7 @@ void join(SimServer* server, SimWorld* world, SimClient* client, const SimSessio
     avatar.still_at = clock_raw();
     world->avatars[session.number] = avatar;
     world->members[session.number] = client->id;
+    hear(world, session.number, client->id, client->mask);
     client->logged_in = true;
     client->session = session.number;
     server->view_dirty = true;
@@ -178,8 +203,8 @@ void state_change(SimServer* server, SimWorld* world, SimClient* client) {
     if (found == world->avatars.end()) return;
     SimAvatar& avatar = found->second;
     if (avatar.x != x || avatar.z != z) {
+        if (avatar.trail.size() == SIM_TRAIL_LENGTH) avatar.trail.erase(avatar.trail.begin());
         avatar.trail.push_back({avatar.x, avatar.z});
-        while (avatar.trail.size() > SIM_TRAIL_LENGTH) avatar.trail.pop_front();
     }
     if (avatar.x != x || avatar.y != y || avatar.z != z) {
         avatar.moved = true;
@@ -225,6 +250,7 @@ void event_mask(SimServer* server, SimWorld* world, SimClient* client) {
     }
     uint32_t before = client->mask;
     client->mask = static_cast<uint32_t>(mask);
+    hear(world, client->session, client->id, client->mask);
     if ((before & SIM_MASK_AVATARS) == 0 && (client->mask & SIM_MASK_AVATARS) != 0) {
         send_everyone_present(server, world, client);
     }
