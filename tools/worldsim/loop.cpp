@@ -73,34 +73,6 @@ void discard_input(SimServer* server, SimClient* client) {
     }
 }
 
-void readable(SimServer* server, SimClient* client) {
-    if (client->closing) {
-        discard_input(server, client);
-        return;
-    }
-    for (int i = 0; i < FRAMES_PER_WAKEUP && !client->dead && !client->closing; ++i) {
-        int reason = connection_receive(client->link);
-        if (reason == WIRE_NOT_YET) break;
-        if (reason != 0) {
-            sim_client_drop(server, client, "receive reason " + std::to_string(reason));
-            return;
-        }
-        if (client->kind == SIM_UNIVERSE_LINK) {
-            sim_universe_frame(server, client);
-        } else {
-            sim_world_frame(server, client);
-        }
-        if (!client->dead && connection_reason(client->link) != 0) {
-            sim_client_drop(server, client, "reason " + std::to_string(connection_reason(client->link)));
-        }
-    }
-    // Clients send whole frames; one left half-way is a stalled or broken peer.
-    bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0;
-    if (partial && !client->partial) client->partial_since = clock_raw();
-    client->partial = partial;
-    sim_client_packed(server, client);
-}
-
 void writable(SimServer* server, SimClient* client) {
     if (connection_flush(client->link) != 0) {
         sim_client_mark_dead(server, client);
@@ -109,24 +81,6 @@ void writable(SimServer* server, SimClient* client) {
     if (client->link->send_fill == 0) {
         watch_output(server, client, false);
         shut_when_drained(server, client);
-    }
-}
-
-void reap(SimServer* server) {
-    while (!server->dead.empty()) {
-        uint64_t id = server->dead.back();
-        server->dead.pop_back();
-        auto found = server->clients.find(id);
-        if (found == server->clients.end()) continue;
-        std::unique_ptr<SimClient> client = std::move(found->second);
-        server->clients.erase(found);
-        epoll_ctl(server->epoll, EPOLL_CTL_DEL, connection_handle(client->link), nullptr);
-        if (client->kind == SIM_UNIVERSE_LINK) {
-            sim_universe_gone(server, client.get());
-        } else {
-            sim_world_gone(server, client.get());
-        }
-        connection_close(client->link);
     }
 }
 
@@ -156,7 +110,7 @@ SimReply run_command(SimServer* server, const SimCommand& command) {
 void run_commands(SimServer* server) {
     for (SimCommand& command : sim_shared_take(server->shared)) {
         command.reply.set_value(run_command(server, command));
-        reap(server);
+        sim_server_reap(server);
     }
 }
 
@@ -182,7 +136,7 @@ void timers(SimServer* server) {
     if (tick_elapsed(now, server->last_sweep) >= SWEEP_EVERY_MS) {
         server->last_sweep = now;
         sweep(server, now);
-        reap(server);
+        sim_server_reap(server);
     }
     if (server->view_dirty && tick_elapsed(now, server->last_publish) >= PUBLISH_EVERY_MS) {
         server->last_publish = now;
@@ -192,6 +146,52 @@ void timers(SimServer* server) {
 }
 
 }  // namespace
+
+void sim_client_readable(SimServer* server, SimClient* client) {
+    if (client->closing) {
+        discard_input(server, client);
+        return;
+    }
+    for (int i = 0; i < FRAMES_PER_WAKEUP && !client->dead && !client->closing; ++i) {
+        int reason = connection_receive(client->link);
+        if (reason == WIRE_NOT_YET) break;
+        if (reason != 0) {
+            sim_client_drop(server, client, "receive reason " + std::to_string(reason));
+            return;
+        }
+        if (client->kind == SIM_UNIVERSE_LINK) {
+            sim_universe_frame(server, client);
+        } else {
+            sim_world_frame(server, client);
+        }
+        if (!client->dead && connection_reason(client->link) != 0) {
+            sim_client_drop(server, client, "reason " + std::to_string(connection_reason(client->link)));
+        }
+    }
+    // Clients send whole frames; one left half-way is a stalled or broken peer.
+    bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0;
+    if (partial && !client->partial) client->partial_since = clock_raw();
+    client->partial = partial;
+    sim_client_packed(server, client);
+}
+
+void sim_server_reap(SimServer* server) {
+    while (!server->dead.empty()) {
+        uint64_t id = server->dead.back();
+        server->dead.pop_back();
+        auto found = server->clients.find(id);
+        if (found == server->clients.end()) continue;
+        std::unique_ptr<SimClient> client = std::move(found->second);
+        server->clients.erase(found);
+        epoll_ctl(server->epoll, EPOLL_CTL_DEL, connection_handle(client->link), nullptr);
+        if (client->kind == SIM_UNIVERSE_LINK) {
+            sim_universe_gone(server, client.get());
+        } else {
+            sim_world_gone(server, client.get());
+        }
+        connection_close(client->link);
+    }
+}
 
 void sim_client_close_soon(SimServer* server, SimClient* client) {
     if (client->closing || client->dead) return;
@@ -222,8 +222,9 @@ void sim_server_run(SimServer* server) {
             SimClient* client = sim_client(server, id);
             if (client == nullptr || client->dead) continue;
             if (events[i].events & EPOLLOUT) writable(server, client);
-            if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))) readable(server, client);
-            reap(server);
+            if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+                sim_client_readable(server, client);
+            sim_server_reap(server);
         }
         run_commands(server);
         timers(server);
