@@ -194,6 +194,16 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// Gives the last line, which has none, an ending before a line is added
+// after it. A text ending in CR keeps it: a lone LF would turn that CR into
+// part of a CRLF ending, and the line would read differently.
+void EndLastLine(Line& line, const std::string& newLine) {
+    if (!line.ending.empty()) {
+        return;
+    }
+    line.ending = line.text.ends_with('\r') ? "\r\n" : newLine;
+}
+
 // Sets key in section on the lines in memory: replaces the key's line, or
 // adds it after the section's last entry, or adds the section at the end.
 void SetEntry(FileText& file, std::string_view section, const Setting& setting, const std::string& newLine) {
@@ -201,8 +211,8 @@ void SetEntry(FileText& file, std::string_view section, const Setting& setting, 
     std::vector<Line>& lines = file.lines;
     std::optional<std::size_t> header = FindSection(file, section);
     if (!header) {
-        if (!lines.empty() && lines.back().ending.empty()) {
-            lines.back().ending = newLine;
+        if (!lines.empty()) {
+            EndLastLine(lines.back(), newLine);
         }
         lines.push_back({Joined({"[", section, "]"}), newLine});
         lines.push_back({entry, newLine});
@@ -219,9 +229,7 @@ void SetEntry(FileText& file, std::string_view section, const Setting& setting, 
                 after = i;
             }
         }
-        if (lines[after].ending.empty()) {
-            lines[after].ending = newLine;
-        }
+        EndLastLine(lines[after], newLine);
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), Line{entry, newLine});
     }
 }

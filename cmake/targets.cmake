@@ -4,6 +4,15 @@ if(SKYFLIT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# The fuzz build instruments every target for libFuzzer's coverage as well;
+# only the fuzz programs link libFuzzer itself (fuzz/CMakeLists.txt).
+if(SKYFLIT_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "SKYFLIT_FUZZ needs clang (CXX=clang++ CC=clang)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 
 function(skyflit_strict target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)

@@ -278,6 +278,10 @@ TEST_F(SettingsFile, AddedLinesUseTheFilesLineEnding) {
         {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Main]\r\nWorld=sky\r\n"},
         // The first line ending decides.
         {"[Other]\r\nk=v\n", "[Other]\r\nk=v\n[Main]\r\nWorld=sky\r\n"},
+        // A last line that ends in CR keeps it in its text: a lone LF would
+        // make it a CRLF ending and change the value.
+        {"[Other]\nk=v\r", "[Other]\nk=v\r\r\n[Main]\nWorld=sky\n"},
+        {"[Main]\nk=v\r", "[Main]\nk=v\r\r\nWorld=sky\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before ? c.before : "(no file)");

@@ -75,6 +75,14 @@ TEST_F(WorldsimViewer, ChatBoxSpeaksAsTheVisitor) {
     EXPECT_EQ(Get("/api/worlds/demo/chat?after=" + std::to_string(first)).size(), 1u);
 }
 
+TEST_F(WorldsimViewer, NamesAndChatThatAreNotUtf8AreShownWithReplacements) {
+    ASSERT_NE(Bot("J\xFCrgen", 0x07), nullptr);
+    ASSERT_EQ(raw_send_whisper(bird->world, Get("/api/worlds")[0]["visitor"], "gr\xFC\xDF"), 0);
+    ASSERT_TRUE(eventually([&] { return Get("/api/worlds/demo/chat").size() == 1; }));
+    EXPECT_EQ(Get("/api/worlds/demo/chat")[0]["text"], "gr\uFFFD\uFFFD");
+    EXPECT_FALSE(AvatarNamed("demo", "J\uFFFDrgen").is_null());
+}
+
 TEST_F(WorldsimViewer, BadRequestsAreRefusedClearly) {
     nlohmann::json reply;
     EXPECT_EQ(Post("/api/worlds/demo/say", {{"words", "hi"}}, &reply), 400);

@@ -74,7 +74,82 @@ void discard_input(SimServer* server, SimClient* client) {
     }
 }
 
-void readable(SimServer* server, SimClient* client) {
+void writable(SimServer* server, SimClient* client) {
+    if (connection_flush(client->link) != 0) {
+        sim_client_mark_dead(server, client);
+        return;
+    }
+    if (client->link->send_fill == 0) {
+        watch_output(server, client, false);
+        shut_when_drained(server, client);
+    }
+}
+
+SimReply run_command(SimServer* server, const SimCommand& command) {
+    if (command.kind == SIM_DROP_UNIVERSE) {
+        auto session = server->sessions.find(command.session);
+        SimClient* client = session == server->sessions.end() ? nullptr : sim_client(server, session->second.universe_client);
+        if (client == nullptr) return {404, "no universe link has that session"};
+        sim_client_mark_dead(server, client);
+        return {200, "closed"};
+    }
+    SimWorld* world = sim_world_find(server, command.world);
+    if (world == nullptr) return {404, "no such world"};
+    if (command.kind == SIM_SAY) {
+        if (command.text.empty()) return {400, "nothing to say"};
+        if (command.text.size() > 255) return {400, "a chat line holds at most 255 characters"};
+        sim_world_say(server, world, command.text);
+        return {200, "said"};
+    }
+    auto member = world->members.find(command.session);
+    SimClient* client = member == world->members.end() ? nullptr : sim_client(server, member->second);
+    if (client == nullptr) return {404, "no such session in that world"};
+    sim_world_drop(server, client, command.reason);
+    return {200, "dropped"};
+}
+
+void run_commands(SimServer* server) {
+    for (SimCommand& command : sim_shared_take(server->shared)) {
+        command.reply.set_value(run_command(server, command));
+        sim_server_reap(server);
+    }
+}
+
+void sweep(SimServer* server, uint32_t now) {
+    uint32_t limit = static_cast<uint32_t>(server->options.login_timeout_ms);
+    for (uint64_t id : server->timed) {
+        SimClient* client = sim_client(server, id);
+        if (client->closing) {
+            if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client);
+        } else if (!client->logged_in && tick_elapsed(now, client->accepted_at) > limit) {
+            sim_client_drop(server, client, "no login in time");
+        } else if (client->partial && tick_elapsed(now, client->partial_since) > limit) {
+            sim_client_drop(server, client, "a frame left half-way");
+        }
+    }
+}
+
+void timers(SimServer* server) {
+    uint32_t now = clock_raw();
+    if (tick_elapsed(now, server->last_heartbeat) >= static_cast<uint32_t>(server->options.heartbeat_ms)) {
+        server->last_heartbeat = now;
+        sim_world_heartbeat(server);
+    }
+    if (tick_elapsed(now, server->last_sweep) >= SWEEP_EVERY_MS) {
+        server->last_sweep = now;
+        sweep(server, now);
+        sim_server_reap(server);
+    }
+    if (server->view_dirty && tick_elapsed(now, server->last_publish) >= PUBLISH_EVERY_MS) {
+        server->last_publish = now;
+        server->view_dirty = false;
+        sim_shared_publish(server->shared, sim_view_build(server));
+    }
+}
+
+}  // namespace
+
+void sim_client_readable(SimServer* server, SimClient* client) {
     if (client->closing) {
         discard_input(server, client);
         return;
@@ -107,18 +182,7 @@ void readable(SimServer* server, SimClient* client) {
     sim_client_packed(server, client);
 }
 
-void writable(SimServer* server, SimClient* client) {
-    if (connection_flush(client->link) != 0) {
-        sim_client_mark_dead(server, client);
-        return;
-    }
-    if (client->link->send_fill == 0) {
-        watch_output(server, client, false);
-        shut_when_drained(server, client);
-    }
-}
-
-void reap(SimServer* server) {
+void sim_server_reap(SimServer* server) {
     while (!server->dead.empty()) {
         uint64_t id = server->dead.back();
         server->dead.pop_back();
@@ -136,70 +200,6 @@ void reap(SimServer* server) {
         connection_close(client->link);
     }
 }
-
-SimReply run_command(SimServer* server, const SimCommand& command) {
-    if (command.kind == SIM_DROP_UNIVERSE) {
-        auto session = server->sessions.find(command.session);
-        SimClient* client = session == server->sessions.end() ? nullptr : sim_client(server, session->second.universe_client);
-        if (client == nullptr) return {404, "no universe link has that session"};
-        sim_client_mark_dead(server, client);
-        return {200, "closed"};
-    }
-    SimWorld* world = sim_world_find(server, command.world);
-    if (world == nullptr) return {404, "no such world"};
-    if (command.kind == SIM_SAY) {
-        if (command.text.empty()) return {400, "nothing to say"};
-        if (command.text.size() > 255) return {400, "a chat line holds at most 255 characters"};
-        sim_world_say(server, world, command.text);
-        return {200, "said"};
-    }
-    auto member = world->members.find(command.session);
-    SimClient* client = member == world->members.end() ? nullptr : sim_client(server, member->second);
-    if (client == nullptr) return {404, "no such session in that world"};
-    sim_world_drop(server, client, command.reason);
-    return {200, "dropped"};
-}
-
-void run_commands(SimServer* server) {
-    for (SimCommand& command : sim_shared_take(server->shared)) {
-        command.reply.set_value(run_command(server, command));
-        reap(server);
-    }
-}
-
-void sweep(SimServer* server, uint32_t now) {
-    uint32_t limit = static_cast<uint32_t>(server->options.login_timeout_ms);
-    for (uint64_t id : server->timed) {
-        SimClient* client = sim_client(server, id);
-        if (client->closing) {
-            if (tick_elapsed(now, client->closing_since) > CLOSE_GRACE_MS) sim_client_mark_dead(server, client);
-        } else if (!client->logged_in && tick_elapsed(now, client->accepted_at) > limit) {
-            sim_client_drop(server, client, "no login in time");
-        } else if (client->partial && tick_elapsed(now, client->partial_since) > limit) {
-            sim_client_drop(server, client, "a frame left half-way");
-        }
-    }
-}
-
-void timers(SimServer* server) {
-    uint32_t now = clock_raw();
-    if (tick_elapsed(now, server->last_heartbeat) >= static_cast<uint32_t>(server->options.heartbeat_ms)) {
-        server->last_heartbeat = now;
-        sim_world_heartbeat(server);
-    }
-    if (tick_elapsed(now, server->last_sweep) >= SWEEP_EVERY_MS) {
-        server->last_sweep = now;
-        sweep(server, now);
-        reap(server);
-    }
-    if (server->view_dirty && tick_elapsed(now, server->last_publish) >= PUBLISH_EVERY_MS) {
-        server->last_publish = now;
-        server->view_dirty = false;
-        sim_shared_publish(server->shared, sim_view_build(server));
-    }
-}
-
-}  // namespace
 
 void sim_client_close_soon(SimServer* server, SimClient* client) {
     if (client->closing || client->dead) return;
@@ -231,8 +231,9 @@ void sim_server_run(SimServer* server) {
             SimClient* client = sim_client(server, id);
             if (client == nullptr || client->dead) continue;
             if (events[i].events & EPOLLOUT) writable(server, client);
-            if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))) readable(server, client);
-            reap(server);
+            if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+                sim_client_readable(server, client);
+            sim_server_reap(server);
         }
         run_commands(server);
         timers(server);

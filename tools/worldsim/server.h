@@ -138,6 +138,10 @@ void sim_client_packed(SimServer* server, SimClient* client);
 // Lets the pending bytes go out, then shuts our side and waits (briefly) for
 // the client to close, so that a close message is not lost to a reset.
 void sim_client_close_soon(SimServer* server, SimClient* client);
+// Reads and handles the frames waiting on the client's link (a bounded number).
+void sim_client_readable(SimServer* server, SimClient* client);
+// Drops the clients marked dead: their links close and they leave their world.
+void sim_server_reap(SimServer* server);
 void sim_log(const SimServer* server, const std::string& line);
 
 // Universe link: one complete frame is waiting.

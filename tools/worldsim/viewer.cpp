@@ -94,20 +94,17 @@ json centre_json(const ViewWorld& world) {
     return {{"x", x}, {"y", y}, {"z", z}, {"count", count}};
 }
 
+// Names and chat lines are whatever bytes the clients sent; those that are
+// not UTF-8 are shown as U+FFFD rather than failing the whole answer.
+std::string json_text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 void reply_json(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(json_text(body), "application/json");
 }
 
 void reply_error(httplib::Response& res, int status, const std::string& message) {
     reply_json(res, status, {{"error", message}});
-}
-
-// The body as a JSON object, or a discarded value.
-json body_object(const httplib::Request& req) {
-    json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) return json(json::value_t::discarded);
-    return body;
 }
 
 void reply_command(SimViewer* viewer, httplib::Response& res, SimCommand command) {
@@ -119,13 +116,13 @@ void reply_command(SimViewer* viewer, httplib::Response& res, SimCommand command
     }
 }
 
-void say(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
-    json body = body_object(req);
-    if (body.is_discarded() || !body.contains("text") || !body["text"].is_string()) {
-        reply_error(res, 400, "send {\"text\": \"...\"}");
+void post(SimViewer* viewer, SimCommandKind kind, const httplib::Request& req, httplib::Response& res) {
+    SimCommand command;
+    std::string error;
+    if (!sim_viewer_command(kind, kind == SIM_DROP_UNIVERSE ? "" : req.matches[1].str(), req.body, &command, &error)) {
+        reply_error(res, 400, error);
         return;
     }
-    SimCommand command{SIM_SAY, req.matches[1], body["text"].get<std::string>(), 0, 0, {}};
     reply_command(viewer, res, std::move(command));
 }
 
@@ -137,37 +134,21 @@ bool session_of(const json& body, uint32_t* session) {
     return true;
 }
 
-void drop_world(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
-    json body = body_object(req);
-    uint32_t session = 0;
-    if (!session_of(body, &session)) {
-        reply_error(res, 400, "send {\"session\": N, \"reason\": 465|466|467|489|\"all\"|\"close\"}");
-        return;
+// The reason of a world drop: 466 when the body names none.
+bool drop_reason(const json& body, int* reason) {
+    *reason = 466;
+    if (!body.contains("reason")) return true;
+    const json& given = body["reason"];
+    if (given == "all") {
+        *reason = SIM_DROP_ALL;
+    } else if (given == "close") {
+        *reason = SIM_DROP_CLOSE;
+    } else if (given.is_number_integer() && (given == 465 || given == 466 || given == 467 || given == 489)) {
+        *reason = given.get<int>();
+    } else {
+        return false;
     }
-    int reason = 466;
-    if (body.contains("reason")) {
-        const json& given = body["reason"];
-        if (given == "all") {
-            reason = SIM_DROP_ALL;
-        } else if (given == "close") {
-            reason = SIM_DROP_CLOSE;
-        } else if (given.is_number_integer() && (given == 465 || given == 466 || given == 467 || given == 489)) {
-            reason = given.get<int>();
-        } else {
-            reply_error(res, 400, "reason is one of 465, 466, 467, 489, \"all\", \"close\"");
-            return;
-        }
-    }
-    reply_command(viewer, res, SimCommand{SIM_DROP_WORLD, req.matches[1], "", session, reason, {}});
-}
-
-void drop_universe(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
-    uint32_t session = 0;
-    if (!session_of(body_object(req), &session)) {
-        reply_error(res, 400, "send {\"session\": N}");
-        return;
-    }
-    reply_command(viewer, res, SimCommand{SIM_DROP_UNIVERSE, "", "", session, 0, {}});
+    return true;
 }
 
 void events(SimViewer* viewer, const httplib::Request& req, httplib::Response& res) {
@@ -181,17 +162,7 @@ void events(SimViewer* viewer, const httplib::Request& req, httplib::Response& r
             if (!first) std::this_thread::sleep_for(EVENT_PERIOD);
             first = false;
             if (shared->stopping.load()) return false;
-            std::shared_ptr<const ViewState> view = sim_shared_view(shared);
-            json picture = {{"version", view->version}};
-            if (const ViewWorld* w = find_world(*view, world)) {
-                json chat = chat_json(*w, last_chat);
-                if (!w->chat.empty()) last_chat = std::max(last_chat, w->chat.back().seq);
-                picture.update({{"world", w->name}, {"visitor", w->visitor}, {"avatars", avatars_json(*w)},
-                                {"centre", centre_json(*w)}, {"chat", chat}});
-            } else {
-                picture.update({{"world", world}, {"missing", true}});
-            }
-            std::string message = "data: " + picture.dump() + "\n\n";
+            std::string message = "data: " + sim_viewer_picture(*sim_shared_view(shared), world, &last_chat) + "\n\n";
             return sink.write(message.data(), message.size());
         });
 }
@@ -238,15 +209,61 @@ void routes(SimViewer* viewer) {
         reply_json(res, 200, chat_json(*world, after));
     });
     http.Post(R"(/api/worlds/([^/]+)/say)",
-              [viewer](const httplib::Request& req, httplib::Response& res) { say(viewer, req, res); });
+              [viewer](const httplib::Request& req, httplib::Response& res) { post(viewer, SIM_SAY, req, res); });
     http.Post(R"(/api/worlds/([^/]+)/drop)",
-              [viewer](const httplib::Request& req, httplib::Response& res) { drop_world(viewer, req, res); });
+              [viewer](const httplib::Request& req, httplib::Response& res) { post(viewer, SIM_DROP_WORLD, req, res); });
     http.Post("/api/universe/drop",
-              [viewer](const httplib::Request& req, httplib::Response& res) { drop_universe(viewer, req, res); });
+              [viewer](const httplib::Request& req, httplib::Response& res) { post(viewer, SIM_DROP_UNIVERSE, req, res); });
     http.Get("/api/events", [viewer](const httplib::Request& req, httplib::Response& res) { events(viewer, req, res); });
 }
 
 }  // namespace
+
+bool sim_viewer_command(SimCommandKind kind, const std::string& world, const std::string& body, SimCommand* command,
+                        std::string* error) {
+    json parsed = json::parse(body, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) parsed = json(json::value_t::discarded);
+    *command = SimCommand{kind, world, "", 0, 0, {}};
+    switch (kind) {
+    case SIM_SAY:
+        if (parsed.is_discarded() || !parsed.contains("text") || !parsed["text"].is_string()) {
+            *error = "send {\"text\": \"...\"}";
+            return false;
+        }
+        command->text = parsed["text"].get<std::string>();
+        return true;
+    case SIM_DROP_WORLD:
+        if (!session_of(parsed, &command->session)) {
+            *error = "send {\"session\": N, \"reason\": 465|466|467|489|\"all\"|\"close\"}";
+            return false;
+        }
+        if (!drop_reason(parsed, &command->reason)) {
+            *error = "reason is one of 465, 466, 467, 489, \"all\", \"close\"";
+            return false;
+        }
+        return true;
+    case SIM_DROP_UNIVERSE:
+        if (!session_of(parsed, &command->session)) {
+            *error = "send {\"session\": N}";
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::string sim_viewer_picture(const ViewState& view, const std::string& world, uint64_t* last_chat) {
+    json picture = {{"version", view.version}};
+    if (const ViewWorld* w = find_world(view, world)) {
+        json chat = chat_json(*w, *last_chat);
+        if (!w->chat.empty()) *last_chat = std::max(*last_chat, w->chat.back().seq);
+        picture.update({{"world", w->name}, {"visitor", w->visitor}, {"avatars", avatars_json(*w)},
+                        {"centre", centre_json(*w)}, {"chat", chat}});
+    } else {
+        picture.update({{"world", world}, {"missing", true}});
+    }
+    return json_text(picture);
+}
 
 SimViewer* sim_viewer_start(SimShared* shared, const std::string& address, int port, const std::string& token,
                             int* bound_port, std::string* error) {
