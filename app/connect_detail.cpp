@@ -17,7 +17,7 @@ bool IsSocketError(int code) {
 }  // namespace
 
 const char* SocketErrorWords(int code) {
-    return socket_error_words(code);
+    return worldlink::socket_error_words(code);
 }
 
 std::string FailureWords(int code) {

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 constexpr int FIELDS = 6;

@@ -27,6 +27,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 constexpr uint32_t FIXED_CLOCK = 1000000;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 struct Random {

@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+using namespace worldlink;
+
 namespace {
 
 constexpr int ROUNDS = 64;

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+using namespace worldlink;
+
 namespace {
 
 class AvatarNames : public ::testing::Test {

@@ -11,6 +11,8 @@
 #include "worldlink/messages.h"
 #include "worldlink/wire/wire.h"
 
+using namespace worldlink;
+
 namespace {
 
 constexpr int BURST = 300;

@@ -16,6 +16,8 @@
 #include "worldlink/wire/wire.h"
 #include "tools/worldsim/options.h"
 
+using namespace worldlink;
+
 namespace {
 
 int parse(std::vector<const char*> words, SimOptions* options, std::string* message) {

@@ -2,6 +2,8 @@
 // POSIX builds map errno to these numbers first (socket_error_number).
 #include "worldlink/wire/wire.h"
 
+namespace worldlink {
+
 namespace {
 
 struct SocketWords {
@@ -54,3 +56,5 @@ const char* socket_error_words(int number) {
     }
     return nullptr;
 }
+
+}  // namespace worldlink
