@@ -63,18 +63,18 @@ struct LinkedPair {
     bool peer_has_input() const { return has_input(peer()); }
     // Fills the connection's outgoing socket buffers until they would block;
     // returns how many filler bytes the peer must drain. The bytes in flight
-    // settle after the first refusal, so it stops only once a pause gained
-    // nothing.
+    // settle after the first refusal, so it stops only once several pauses
+    // gained nothing (wine moves socket data in the background, in bursts).
     size_t choke() const {
         const SocketHandle handle = connection_handle(connection);
         const Bytes filler(1024, 0xEE);
         size_t sent = 0;
-        for (int round = 0, idle = 0; round < 500 && idle < 3; ++round) {
+        for (int round = 0, idle = 0; round < 500 && idle < 6; ++round) {
             const size_t before = sent;
             for (int k = 0, n; k < 10000 && (n = socket_send(handle, filler.data(), 1024)) > 0; ++k)
                 sent += static_cast<size_t>(n);
             idle = sent == before ? idle + 1 : 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(idle == 0 ? 2 : 10));
         }
         return sent;
     }
