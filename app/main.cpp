@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -96,6 +97,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
             line.settingsFile = optarg;
             break;
         case ':':
+            // Some C libraries report a value given to an option that takes
+            // none ("--headless=yes") this way too.
+            if (std::strchr(argv[optind - 1], '=') != nullptr) {
+                return Refuse(std::string("unknown option '") + argv[optind - 1] + "'");
+            }
             return Refuse(std::string("option '") + argv[optind - 1] + "' needs a value");
         default:
             if (optopt > 0 && optopt < OPTION_HELP) {
