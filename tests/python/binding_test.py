@@ -26,9 +26,9 @@ SKIPPED = 77
 def load_header_module():
     """worldlink.header alone: it needs no library."""
     path = os.path.join(BINDING, "worldlink", "header.py")
-    spec = importlib.util.spec_from_file_location("worldlink_header", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("worldlink_header", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
