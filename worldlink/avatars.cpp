@@ -66,10 +66,18 @@ int home_of(const AvatarTable* avatars, uint32_t session) {
 
 int mask_of(const AvatarTable* avatars) { return avatars->capacity - 1; }
 
+uint16_t mark_of(uint32_t session) { return static_cast<uint16_t>(session % 0xFFFF + 1); }
+
+void slot_fill(AvatarTable* avatars, int slot, TableEntry* entry) {
+    avatars->slots[slot] = entry;
+    avatars->marks[slot] = mark_of(session_of(entry));
+}
+
 // The slot holding the session, or the free slot where it would go.
 int slot_of(const AvatarTable* avatars, uint32_t session) {
+    const uint16_t mark = mark_of(session);
     int slot = home_of(avatars, session);
-    while (avatars->slots[slot] != nullptr && session_of(avatars->slots[slot]) != session)
+    while (avatars->marks[slot] != 0 && (avatars->marks[slot] != mark || session_of(avatars->slots[slot]) != session))
         slot = (slot + 1) & mask_of(avatars);
     return slot;
 }
@@ -78,15 +86,17 @@ int slot_of(const AvatarTable* avatars, uint32_t session) {
 bool resize(AvatarTable* avatars, int capacity) {
     TableEntry** slots = nullptr;
     if (capacity > 0) {
-        slots = static_cast<TableEntry**>(std::calloc(static_cast<size_t>(capacity), sizeof(TableEntry*)));
+        slots = static_cast<TableEntry**>(
+            std::calloc(static_cast<size_t>(capacity), sizeof(TableEntry*) + sizeof(uint16_t)));
         if (slots == nullptr) return false;
     }
     TableEntry** old_slots = avatars->slots;
     const int old_capacity = avatars->capacity;
     avatars->slots = slots;
+    avatars->marks = slots == nullptr ? nullptr : reinterpret_cast<uint16_t*>(slots + capacity);
     avatars->capacity = capacity;
     for (int k = 0; k < old_capacity; ++k)
-        if (old_slots[k] != nullptr) avatars->slots[slot_of(avatars, session_of(old_slots[k]))] = old_slots[k];
+        if (old_slots[k] != nullptr) slot_fill(avatars, slot_of(avatars, session_of(old_slots[k])), old_slots[k]);
     std::free(old_slots);
     return true;
 }
@@ -95,15 +105,17 @@ bool resize(AvatarTable* avatars, int capacity) {
 // entry stays reachable from its home slot without markers for the gone.
 void slot_vacate(AvatarTable* avatars, int hole) {
     const int mask = mask_of(avatars);
-    for (int next = (hole + 1) & mask; avatars->slots[next] != nullptr; next = (next + 1) & mask) {
+    for (int next = (hole + 1) & mask; avatars->marks[next] != 0; next = (next + 1) & mask) {
         const int home = home_of(avatars, session_of(avatars->slots[next]));
         // The entry may fill the hole when its home is not within (hole, next].
         if (((next - home) & mask) >= ((next - hole) & mask)) {
             avatars->slots[hole] = avatars->slots[next];
+            avatars->marks[hole] = avatars->marks[next];
             hole = next;
         }
     }
     avatars->slots[hole] = nullptr;
+    avatars->marks[hole] = 0;
 }
 
 }  // namespace
@@ -147,12 +159,12 @@ int avatars_put(AvatarTable* avatars, uint32_t session, const char* name) {
         return REASON_OUT_OF_MEMORY;
     TableEntry* entry = name_hold(session, name, length);
     if (entry == nullptr) return REASON_OUT_OF_MEMORY;
-    TableEntry*& slot = avatars->slots[slot_of(avatars, session)];
-    if (slot != nullptr)
-        name_release(slot);
+    const int slot = slot_of(avatars, session);
+    if (avatars->slots[slot] != nullptr)
+        name_release(avatars->slots[slot]);
     else
         ++avatars->count;
-    slot = entry;
+    slot_fill(avatars, slot, entry);
     return 0;
 }
 

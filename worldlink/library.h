@@ -61,6 +61,10 @@ struct AvatarName {
 // sized to its content and without storage while empty.
 struct AvatarTable {
     TableEntry** slots;  // null or an entry of library.avatar_names
+    // In the same allocation, a mark of each slot's session (never 0) or 0
+    // for an empty slot: probes walk these small marks and follow an entry
+    // only where the mark matches.
+    uint16_t* marks;
     int count;
     int capacity;  // a power of two, or 0
 };

@@ -112,6 +112,18 @@ TEST_F(PassTest, DeadlinesComeDueWhileOtherLinksKeepEveryPassBusy) {
     }
 }
 
+// Messages that came in with an earlier one are served one per pass, though
+// their socket has nothing left to announce them.
+TEST_F(PassTest, MessagesReceivedAheadAreServedOnePerPass) {
+    Instance* instance = logged_in();
+    for (int k = 0; k < 5; ++k) universe.send(MSG_UNIVERSE_PING);
+    ASSERT_TRUE(readable(instance->universe_link));
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(service_pass(0), 1) << "pass " << k;
+    EXPECT_EQ(instance->universe_link->recv_ahead, 0);
+    EXPECT_EQ(service_pass(0), 0);
+    EXPECT_TRUE(universe.wait_count(MSG_UNIVERSE_PONG, 5));
+}
+
 TEST_F(PassTest, AKeepAliveDueWhileItsLinkIsBeingReadGoesOutOnceTheReadingEnds) {
     Instance* reading = logged_in(7);  // link 0
     other = logged_in(8);

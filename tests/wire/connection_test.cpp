@@ -137,6 +137,44 @@ TEST_F(ConnectionTest, PeerCloseIsStickyForEveryLaterCall) {
     EXPECT_EQ(byte, 0);
 }
 
+// Frames queued behind one another arrive with one receive and are still
+// handed over one at a time, in order, deciphered as sent, and the peer's end
+// only after the last; the largest frame still fits behind them.
+TEST_F(ConnectionTest, FramesReceivedAheadAreHandedOverOneAtATime) {
+    for (const bool ciphered : {false, true}) {
+        SCOPED_TRACE(ciphered ? "ciphered" : "plain");
+        LinkedPair fresh;
+        c = fresh.connection;
+        std::vector<Bytes> contents;
+        for (int k = 0; k < 12; ++k) contents.push_back(Bytes(static_cast<size_t>(k) + 1, static_cast<uint8_t>(0x40 + k)));
+        contents.push_back(Bytes(32765, 0x77));
+        Bytes stream;
+        for (const Bytes& content : contents) {
+            const Bytes frame = framed(content);
+            stream.insert(stream.end(), frame.begin(), frame.end());
+        }
+        if (ciphered) {
+            connection_start_ciphers(c, 7, 0);
+            const Bytes key = wiretest::link_keystream(stream.size(), 7);
+            for (size_t k = 0; k < stream.size(); ++k) stream[k] ^= key[k];
+        }
+        fresh.write(Bytes(stream.begin(), stream.begin() + 60));
+        ASSERT_EQ(receive_frame(c), 0);
+        EXPECT_GT(c->recv_ahead, 0);
+        LinkedPair quiet;
+        Connection* both[] = {quiet.connection, c};
+        EXPECT_EQ(connection_wait(2, both, 20), c) << "bytes received ahead are input";
+        fresh.write(Bytes(stream.begin() + 60, stream.end()));
+        fresh.sockets.close(1);
+        expect_frame_content(contents[0]);
+        for (size_t k = 1; k < contents.size(); ++k) {
+            ASSERT_EQ(receive_frame(c), 0) << k;
+            expect_frame_content(contents[k]);
+        }
+        EXPECT_EQ(receive_frame(c), WIRE_RECEIVE_FAILED);
+    }
+}
+
 TEST_F(ConnectionTest, WaitReturnsTheFirstConnectionWithInput) {
     LinkedPair other;
     Connection* both[] = {nullptr, pair.connection, other.connection};

@@ -75,7 +75,8 @@ TEST_F(AvatarNames, ManyAddsAndRemovalsAgreeWithAMap) {
     uint32_t draw = 12345;
     for (int step = 0; step < 40000; ++step) {
         draw = draw * 1103515245u + 12345u;
-        const uint32_t session = (draw >> 16) & 0x7FF;
+        // Sessions 65535 apart share a slot mark.
+        const uint32_t session = ((draw >> 16) & 0x1FF) + 65535u * ((draw >> 4) & 3);
         // Adds win early, removals late, so the table rises and falls.
         if (((draw >> 8) & 0xFF) < (step < 20000 ? 200u : 40u)) {
             char told[8];
@@ -90,9 +91,11 @@ TEST_F(AvatarNames, ManyAddsAndRemovalsAgreeWithAMap) {
         ASSERT_LE(first->count * 4, first->capacity * 3);
         ASSERT_LE(first->capacity, std::max(8, first->count * 16)) << "step " << step;
     }
-    for (uint32_t session = 0; session < 0x800; ++session) {
-        const auto known = model.find(session);
-        ASSERT_EQ(name(first, session), known == model.end() ? "(unknown)" : known->second) << session;
+    for (uint32_t low = 0; low < 0x200; ++low) {
+        for (uint32_t session = low; session < low + 4 * 65535u; session += 65535u) {
+            const auto known = model.find(session);
+            ASSERT_EQ(name(first, session), known == model.end() ? "(unknown)" : known->second) << session;
+        }
     }
     for (const auto& [session, told] : model) avatars_remove(first, session);
     EXPECT_EQ(first->capacity, 0);

@@ -84,6 +84,28 @@ TEST_F(WorldsimMasks, ChatAndWhispersFollowTheChatBit) {
     EXPECT_TRUE(raw_drain(deaf->world, false, 200).empty());
 }
 
+// More frames in one write than a wakeup serves: those received ahead are
+// served though no socket announces them. The whisper goes out at once and
+// the movement with the next news, yet both arrive in the order made.
+TEST_F(WorldsimMasks, FramesBeyondOneWakeupAreServedWithoutMoreInput) {
+    RawBot* watcher = Bot("Watcher", 0x06);
+    ASSERT_NE(watcher, nullptr);
+    raw_drain(watcher->world, false, 100);
+    all->world->hold_output = true;
+    for (int k = 0; k < 40; ++k) ASSERT_EQ(msg_pack(all->world, {pack_begin(MSG_WORLD_KEEPALIVE), pack_end()}), 0);
+    ASSERT_EQ(raw_send_whisper(all->world, watcher->session.session, "after"), 0);
+    ASSERT_EQ(raw_send_state(all->world, 42, 0, 0, 0), 0);
+    ASSERT_EQ(connection_flush(all->world), 0);
+    RawFrame frame;
+    ASSERT_TRUE(raw_read(watcher->world, false, &frame, 2000));
+    EXPECT_EQ(frame.type, MSG_CHAT_2);
+    ASSERT_TRUE(raw_read(watcher->world, false, &frame, 2000));
+    ASSERT_EQ(frame.type, MSG_AVATAR_CHANGE);
+    RawReader state(frame.body);
+    state.Word();
+    EXPECT_EQ(static_cast<int32_t>(state.Long()), 42);
+}
+
 // World logins with a forged session or ticket, or naming another world than
 // the port's, are turned away and closed; then the right one still enters.
 using WorldsimWorldLogin = SimFixture;

@@ -16,6 +16,7 @@ constexpr int FRAMES_PER_WAKEUP = 32;   // so one busy client cannot starve the 
 constexpr uint32_t CLOSE_GRACE_MS = 2000;
 constexpr uint32_t PUBLISH_EVERY_MS = 100;
 constexpr uint32_t SWEEP_EVERY_MS = 100;
+constexpr uint32_t NEWS_EVERY_MS = 20;
 constexpr int POLL_MS = 50;
 
 void watch_output(SimServer* server, SimClient* client, bool on) {
@@ -40,6 +41,7 @@ void accept_all(SimServer* server, SocketHandle listener, const std::string& wor
         if (tcp_accept(listener, &handle) != 0) return;
         Connection* link = nullptr;
         if (connection_adopt(handle, &link) != 0) continue;  // the socket is closed with it
+        link->hold_output = true;
         if (server->options.socket_buffer > 0) {
             int size = server->options.socket_buffer;
             setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
@@ -74,15 +76,29 @@ void discard_input(SimServer* server, SimClient* client) {
     }
 }
 
-void writable(SimServer* server, SimClient* client) {
+// Sends what the link holds; what the socket does not take waits until it
+// drains.
+void flush_client(SimServer* server, SimClient* client) {
     if (connection_flush(client->link) != 0) {
         sim_client_mark_dead(server, client);
         return;
     }
-    if (client->link->send_fill == 0) {
-        watch_output(server, client, false);
-        shut_when_drained(server, client);
+    watch_output(server, client, client->link->send_fill > 0);
+    shut_when_drained(server, client);
+}
+
+// Each listed client's held output in one send; `listed` is its flag for
+// the list.
+void flush_listed(SimServer* server, std::vector<uint64_t>& list, bool SimClient::*listed) {
+    std::vector<uint64_t> taken;
+    taken.swap(list);
+    for (uint64_t id : taken) {
+        SimClient* client = sim_client(server, id);
+        if (client == nullptr) continue;
+        client->*listed = false;
+        if (!client->dead) flush_client(server, client);
     }
+    sim_server_reap(server);
 }
 
 SimReply run_command(SimServer* server, const SimCommand& command) {
@@ -135,6 +151,10 @@ void timers(SimServer* server) {
         server->last_heartbeat = now;
         sim_world_heartbeat(server);
     }
+    if (tick_elapsed(now, server->last_news) >= NEWS_EVERY_MS) {
+        server->last_news = now;
+        flush_listed(server, server->news, &SimClient::news_held);
+    }
     if (tick_elapsed(now, server->last_sweep) >= SWEEP_EVERY_MS) {
         server->last_sweep = now;
         sweep(server, now);
@@ -145,6 +165,15 @@ void timers(SimServer* server) {
         server->view_dirty = false;
         sim_shared_publish(server->shared, sim_view_build(server));
     }
+}
+
+// Until the next thing due: input received ahead, the news tick, or the
+// timers' poll.
+int wait_ms(const SimServer* server) {
+    if (!server->again.empty()) return 0;
+    if (server->news.empty()) return POLL_MS;
+    const uint32_t since = tick_elapsed(clock_raw(), server->last_news);
+    return since >= NEWS_EVERY_MS ? 0 : static_cast<int>(NEWS_EVERY_MS - since);
 }
 
 }  // namespace
@@ -170,8 +199,9 @@ void sim_client_readable(SimServer* server, SimClient* client) {
             sim_client_drop(server, client, "reason " + std::to_string(connection_reason(client->link)));
         }
     }
+    if (!client->dead && !client->closing && client->link->recv_ahead > 0) server->again.push_back(client->id);
     // Clients send whole frames; one left half-way is a stalled or broken peer.
-    bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0;
+    bool partial = client->link->pending_length > 0 || client->link->recv_unread > 0 || client->link->recv_ahead > 0;
     if (partial && !client->partial) client->partial_since = clock_raw();
     client->partial = partial;
     if (client->logged_in && !partial && !client->closing) {
@@ -197,6 +227,8 @@ void sim_server_reap(SimServer* server) {
         } else {
             sim_world_gone(server, client.get());
         }
+        // What was packed before the end still goes out, as far as the socket takes it.
+        connection_flush(client->link);
         connection_close(client->link);
     }
 }
@@ -212,8 +244,9 @@ void sim_client_close_soon(SimServer* server, SimClient* client) {
 
 void sim_server_run(SimServer* server) {
     epoll_event events[256];
+    std::vector<uint64_t> again;
     while (!server->shared->stopping.load()) {
-        int count = epoll_wait(server->epoll, events, 256, POLL_MS);
+        int count = epoll_wait(server->epoll, events, 256, wait_ms(server));
         for (int i = 0; i < count; ++i) {
             uint64_t id = events[i].data.u64;
             if (id == WAKE_ID) {
@@ -230,12 +263,20 @@ void sim_server_run(SimServer* server) {
             }
             SimClient* client = sim_client(server, id);
             if (client == nullptr || client->dead) continue;
-            if (events[i].events & EPOLLOUT) writable(server, client);
+            if (events[i].events & EPOLLOUT) flush_client(server, client);
             if (!client->dead && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
                 sim_client_readable(server, client);
             sim_server_reap(server);
         }
+        again.swap(server->again);
+        for (uint64_t id : again) {
+            SimClient* client = sim_client(server, id);
+            if (client != nullptr && !client->dead) sim_client_readable(server, client);
+            sim_server_reap(server);
+        }
+        again.clear();
         run_commands(server);
         timers(server);
+        flush_listed(server, server->unflushed, &SimClient::unflushed);
     }
 }

@@ -82,20 +82,29 @@ void sim_client_drop(SimServer* server, SimClient* client, const std::string& wh
     sim_client_mark_dead(server, client);
 }
 
-void sim_client_packed(SimServer* server, SimClient* client) {
+namespace {
+
+// Lists the client in `list` when its link holds output and it is not
+// listed there yet (`listed` is its flag for that list).
+void hold(SimServer* server, SimClient* client, std::vector<uint64_t>& list, bool SimClient::*listed) {
     if (client->dead) return;
     if (connection_reason(client->link) != 0) {
         sim_client_drop(server, client, "send reason " + std::to_string(connection_reason(client->link)));
         return;
     }
-    if (client->link->send_fill > 0 && !client->watching_output) {
-        epoll_event event{};
-        event.events = EPOLLIN | EPOLLOUT;
-        event.data.u64 = client->id;
-        epoll_ctl(server->epoll, EPOLL_CTL_MOD, connection_handle(client->link), &event);
-        client->watching_output = true;
+    if (client->link->send_fill > 0 && !(client->*listed)) {
+        client->*listed = true;
+        list.push_back(client->id);
     }
 }
+
+}  // namespace
+
+void sim_client_packed(SimServer* server, SimClient* client) {
+    hold(server, client, server->unflushed, &SimClient::unflushed);
+}
+
+void sim_client_news(SimServer* server, SimClient* client) { hold(server, client, server->news, &SimClient::news_held); }
 
 SimWorld* sim_world_find(SimServer* server, const std::string& name) {
     auto found = server->worlds.find(lower(name));
@@ -218,6 +227,7 @@ int sim_server_start(SimServer* server, const SimOptions& options, SimShared* sh
     server->last_heartbeat = clock_raw();
     server->last_publish = clock_raw();
     server->last_sweep = clock_raw();
+    server->last_news = server->last_sweep;
     sim_shared_publish(shared, sim_view_build(server));
     return 0;
 }

@@ -70,6 +70,8 @@ struct SimClient {
     uint32_t partial_since;
     uint32_t mask;         // world links: the event mask
     bool watching_output;  // registered for EPOLLOUT while bytes wait
+    bool unflushed;        // listed in SimServer::unflushed
+    bool news_held;        // listed in SimServer::news
     bool closing;          // being closed: input is discarded
     bool shut;             // closing and our side shut down after the last byte
     uint32_t closing_since;
@@ -108,6 +110,18 @@ struct SimServer {
     // Clients with a time limit running (no login yet, half a frame, or
     // closing): the sweep looks at these alone, not at every idle client.
     std::unordered_set<uint64_t> timed;
+    // Clients whose frames were received ahead of their turn: no socket
+    // event will announce those again.
+    std::vector<uint64_t> again;
+    // Clients whose link holds frames packed in this round of the loop: each
+    // gets one send for all of them when the round ends.
+    std::vector<uint64_t> unflushed;
+    // Clients holding news of others (adds, changes, chat): these go out on
+    // the next news tick, so a busy world sends each client one batch per
+    // tick rather than a segment per event. A reply flushes what is held
+    // before it, so each link keeps its order.
+    std::vector<uint64_t> news;
+    uint32_t last_news;
     std::unordered_map<uint64_t, std::string> listeners;  // id to world name
     std::map<std::string, std::unique_ptr<SimWorld>> worlds;
     std::unordered_map<uint32_t, SimSession> sessions;
@@ -135,6 +149,8 @@ void sim_client_mark_dead(SimServer* server, SimClient* client);
 void sim_client_drop(SimServer* server, SimClient* client, const std::string& why);
 // Records that a message was packed for the client: output may be pending.
 void sim_client_packed(SimServer* server, SimClient* client);
+// The same for news packed for the client: it waits for the news tick.
+void sim_client_news(SimServer* server, SimClient* client);
 // Lets the pending bytes go out, then shuts our side and waits (briefly) for
 // the client to close, so that a close message is not lost to a reset.
 void sim_client_close_soon(SimServer* server, SimClient* client);

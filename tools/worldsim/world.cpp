@@ -5,9 +5,6 @@
 // need SIM_MASK_AVATARS, changes SIM_MASK_CHANGES, chat SIM_MASK_CHAT. A
 // whisper arrives as chat type 2 (MSG_CHAT_2) from the whisperer's session;
 // the visitor speaks as chat type 0 (MSG_CHAT_0).
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <bit>
 #include <cctype>
@@ -48,7 +45,7 @@ void broadcast(SimServer* server, SimWorld* world, uint32_t bit, uint32_t skip, 
         SimClient* client = sim_client(server, id);
         if (client == nullptr || client->dead || client->closing) continue;
         send(client);
-        sim_client_packed(server, client);
+        sim_client_news(server, client);
     }
 }
 
@@ -63,19 +60,13 @@ void hear(SimWorld* world, uint32_t session, uint64_t id, uint32_t mask) {
     }
 }
 
-// Each add is its own send; corked, a crowd's worth leaves in full segments
-// instead of one small segment per add.
+// One add per avatar present, all in the client's next flush.
 void send_everyone_present(SimServer* server, SimWorld* world, SimClient* client) {
     int build = server->options.world_build;
-    const int fd = static_cast<int>(connection_handle(client->link));
-    int cork = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     for (const auto& [session, avatar] : world->avatars) {
         if (session == client->session) continue;
         if (sim_send_avatar_add(client->link, build, avatar) != 0) break;
     }
-    cork = 0;
-    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
     sim_client_packed(server, client);
 }
 

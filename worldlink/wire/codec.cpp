@@ -68,7 +68,7 @@ int finish_message(Connection* connection, bool sealed) {
         frame[1] = static_cast<uint8_t>(length);
         if (connection->send_cipher) rc4_apply(connection->send_cipher, frame, length + 2);
     }
-    connection_flush(connection);
+    if (!connection->hold_output || connection->send_fill >= CONNECTION_BUFFER / 2) connection_flush(connection);
     return connection->reason;
 }
 

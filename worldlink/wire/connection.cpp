@@ -22,8 +22,11 @@ Connection* connection_wrap(TcpLink* link) {
     connection->recv_unread = 0;
     connection->recv_read_pos = 0;
     connection->recv_write_pos = 0;
+    connection->recv_ahead = 0;
+    connection->frame_clear = false;
     connection->pending_length = 0;
     connection->send_fill = 0;
+    connection->hold_output = false;
     connection->message_start = 0;
     connection->message_left = 0;
     connection->last_send_at = tick_now();
@@ -60,22 +63,39 @@ void buffer_shrink(uint8_t** buffer, int* capacity) {
     *capacity = CONNECTION_BUFFER_START;
 }
 
-// Receives up to `wanted` more bytes of the current frame, never beyond it.
+// Moves up to `wanted` bytes received ahead into the current frame.
+void take_ahead(Connection* connection, int wanted) {
+    const int taken = std::min(wanted, connection->recv_ahead);
+    connection->recv_ahead -= taken;
+    connection->recv_unread += taken;
+    connection->recv_write_pos += taken;
+}
+
+// Brings up to `wanted` more bytes of the current frame, never beyond it.
+// One receive fills whatever room the buffer has, so the frames queued
+// behind this one come without a call of their own; they wait after the
+// frame's end, still as sent (a cipher deciphers bytes as they are read).
 int connection_fill(Connection* connection, int wanted) {
     if (!connection->link) return WIRE_NO_CONNECTION;
     if (connection->recv_write_pos + wanted >= CONNECTION_BUFFER) return WIRE_IN_BUFFER_FULL;
+    const int before = connection->recv_unread;
+    take_ahead(connection, wanted);
+    wanted -= connection->recv_unread - before;
+    if (wanted == 0) return 0;
     if (!buffer_reserve(&connection->recv_buffer, &connection->recv_capacity, connection->recv_write_pos + wanted)) {
         connection_record(connection, WIRE_OUT_OF_MEMORY);
         return WIRE_OUT_OF_MEMORY;
     }
     int received = 0;
-    const int reason = tcp_receive(connection->link, connection->recv_buffer + connection->recv_write_pos, wanted, &received);
+    const int reason = tcp_receive(connection->link, connection->recv_buffer + connection->recv_write_pos,
+                                   connection->recv_capacity - connection->recv_write_pos, &received);
     if (reason != 0) {
         connection_record(connection, reason);
         return reason;
     }
-    connection->recv_unread += received;
-    connection->recv_write_pos += received;
+    connection->recv_ahead = received;
+    take_ahead(connection, wanted);
+    if (connection->recv_ahead > 0) watch_owe(connection);
     return 0;
 }
 
@@ -175,7 +195,7 @@ uint8_t connection_read_byte(Connection* connection) {
     --connection->recv_unread;
     --connection->message_left;
     const uint8_t byte = connection->recv_buffer[connection->recv_read_pos++];
-    return connection->recv_cipher ? rc4_byte(connection->recv_cipher, byte) : byte;
+    return connection->recv_cipher && !connection->frame_clear ? rc4_byte(connection->recv_cipher, byte) : byte;
 }
 
 void connection_put_byte(Connection* connection, uint8_t byte) {
@@ -235,6 +255,12 @@ int connection_receive(Connection* connection) {
     }
     connection->message_left = connection->pending_length;
     connection->pending_length = 0;
+    // The keystream runs over every byte of a frame in order, so the whole
+    // content can be deciphered at once rather than byte by byte as read.
+    if (connection->recv_cipher) {
+        rc4_apply(connection->recv_cipher, connection->recv_buffer + connection->recv_read_pos, connection->message_left);
+        connection->frame_clear = true;
+    }
     return 0;
 }
 
@@ -273,13 +299,22 @@ int connection_flush(Connection* connection) {
 }
 
 void connection_frame_done(Connection* connection) {
+    // The next frame starts at the front, so the frame limits count from there.
+    if (connection->recv_ahead > 0)
+        std::memmove(connection->recv_buffer, connection->recv_buffer + connection->recv_write_pos,
+                     static_cast<size_t>(connection->recv_ahead));
     connection->recv_read_pos = 0;
     connection->recv_write_pos = 0;
-    buffer_shrink(&connection->recv_buffer, &connection->recv_capacity);
+    connection->frame_clear = false;
+    if (connection->recv_ahead <= CONNECTION_BUFFER_START)
+        buffer_shrink(&connection->recv_buffer, &connection->recv_capacity);
 }
 
 Connection* connection_wait(int count, Connection* const* connections, int timeout_ms) {
     if (count <= 0 || !connections) return nullptr;
+    // Bytes already received are input that no socket announces again.
+    for (int k = 0; k < count; ++k)
+        if (connections[k] && connections[k]->recv_ahead > 0) return connections[k];
     auto* links = static_cast<TcpLink**>(std::malloc(sizeof(TcpLink*) * static_cast<size_t>(count)));
     if (!links) return nullptr;
     for (int k = 0; k < count; ++k) links[k] = connections[k] ? connections[k]->link : nullptr;

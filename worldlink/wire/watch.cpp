@@ -30,7 +30,9 @@ void owed_remove(Connection* connection) {
     connection->watch.owed_slot = -1;
 }
 
-bool owes(const Connection* connection) { return connection->reason != 0 || connection->send_fill > 0; }
+bool owes(const Connection* connection) {
+    return connection->reason != 0 || connection->send_fill > 0 || connection->recv_ahead > 0;
+}
 
 // A socket the set cannot watch would never be reported: the link fails.
 void socket_watch(Connection* connection) {
@@ -93,7 +95,7 @@ void connection_watch_pause(Connection* connection, bool paused) {
 int watch_room(const WatchSet* set) { return 2 * set->links; }
 
 int watch_ready(WatchSet* set, uintptr_t* tags, int room) {
-    int count = watch_wait(set, tags, room, 0);
+    int count = set->links == set->paused ? 0 : socket_set_wait(set->sockets, tags, room, 0);
     if (count < 0) count = 0;
     for (int k = 0; k < set->owed_count;) {
         Connection* connection = set->owed[k];
@@ -108,8 +110,15 @@ int watch_ready(WatchSet* set, uintptr_t* tags, int room) {
 }
 
 int watch_wait(WatchSet* set, uintptr_t* tags, int room, int timeout_ms) {
-    if (set->links == set->paused) return 0;
-    return socket_set_wait(set->sockets, tags, room, timeout_ms);
+    // Bytes received ahead are input that no socket announces again.
+    int count = 0;
+    for (int k = 0; k < set->owed_count && count < room; ++k) {
+        const Connection* connection = set->owed[k];
+        if (!connection->watch.paused && connection->recv_ahead > 0) tags[count++] = connection->watch.tag;
+    }
+    if (set->links == set->paused) return count;
+    const int more = socket_set_wait(set->sockets, tags + count, room - count, count > 0 ? 0 : timeout_ms);
+    return more > 0 ? count + more : (count > 0 ? count : more);
 }
 
 void watch_owe(Connection* connection) {

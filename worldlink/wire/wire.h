@@ -178,11 +178,16 @@ struct Connection {
     int reason;
     uint32_t address;
     uint16_t port;
-    int recv_unread;
+    int recv_unread;     // of the current frame (its length bytes first)
     int recv_read_pos;
-    int recv_write_pos;
+    int recv_write_pos;  // where the current frame's bytes end
+    int recv_ahead;      // bytes of later frames received behind it
+    bool frame_clear;    // the current frame's content was deciphered whole
     uint16_t pending_length;
     int send_fill;
+    // A server gathers what one round of its loop packs for a link and
+    // flushes it once: frames then wait until half the buffer is used.
+    bool hold_output;
     int message_start;
     int message_left;
     uint32_t last_send_at;
@@ -211,6 +216,8 @@ uint32_t connection_connect_deadline(const Connection* connection);
 // 0 when one whole frame is ready for msg_unpack, 401 while it is not.
 int connection_receive(Connection* connection);
 int connection_flush(Connection* connection);
+// The first connection with input: one holding bytes received ahead, else
+// the first ready socket in array order.
 Connection* connection_wait(int count, Connection* const* connections, int timeout_ms);
 // Both directions restart from LINK_KEY; a failed allocation records 400.
 void connection_start_ciphers(Connection* connection, int receive_discard, int send_discard);
@@ -246,11 +253,12 @@ void connection_watch_pause(Connection* connection, bool paused);
 // Room that watch_ready may fill: every link twice.
 int watch_room(const WatchSet* set);
 // The tags of the links ready now, and of the links owed a visit whatever
-// their sockets say: those with a recorded failure or with bytes still to
-// send. A link may be listed twice.
+// their sockets say: those with a recorded failure, with bytes still to
+// send or with bytes received ahead. A link may be listed twice.
 int watch_ready(WatchSet* set, uintptr_t* tags, int room);
-// Waits up to timeout_ms while no socket is ready, then stores the tags of
-// the ready ones and returns their count; at once when nothing is watched.
+// Waits up to timeout_ms while no link has input (a ready socket or bytes
+// received ahead), then stores the tags of the ready ones and returns their
+// count; at once when nothing is watched.
 int watch_wait(WatchSet* set, uintptr_t* tags, int room, int timeout_ms);
 // The connection's own calls: it owes a visit, its connect has ended, it is
 // being closed.
