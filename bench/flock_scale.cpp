@@ -34,9 +34,10 @@
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/flight.h"
@@ -207,33 +208,51 @@ struct Options {
     bool json = false;
 };
 
-// CPU time of one 22-byte send on each of `count` loopback connections (a
-// state change is that long on the wire): the floor of a hop tick.
-double send_floor_ms(int count) {
-    sockaddr_in address;
-    int listener = loopback_listener(SOMAXCONN, address);
-    std::vector<int> sockets;
-    for (int k = 0; k < count; ++k) {
-        int client = -1;
-        int server = -1;
-        if (!loopback_pair(listener, address, client, server)) break;
-        sockets.push_back(client);
-        sockets.push_back(server);
+// One 22-byte send on each of `count` loopback connections (a state change
+// is that long on the wire): the floor of a hop tick. The connections stay
+// open, so the floor can be taken again beside each tick.
+struct SendFloor {
+    explicit SendFloor(int count) {
+        listener = loopback_listener(SOMAXCONN, address);
+        for (int k = 0; k < count; ++k) {
+            int client = -1;
+            int server = -1;
+            if (!loopback_pair(listener, address, client, server)) break;
+            sockets.push_back(client);
+            sockets.push_back(server);
+        }
+        complete = sockets.size() / 2 == static_cast<size_t>(count);
     }
-    const uint8_t frame[22] = {0, 22};
-    double start = cpu_ms();
-    for (size_t k = 0; k < sockets.size(); k += 2) send(sockets[k], frame, sizeof frame, MSG_NOSIGNAL);
-    double spent = cpu_ms() - start;
-    for (int fd : sockets) close(fd);
-    close(listener);
-    return sockets.size() / 2 == static_cast<size_t>(count) ? spent : -1;
-}
+    ~SendFloor() {
+        for (int fd : sockets) close(fd);
+        close(listener);
+    }
+    SendFloor(const SendFloor&) = delete;
+    SendFloor& operator=(const SendFloor&) = delete;
+
+    // CPU milliseconds of one send on each connection; -1 when they could
+    // not all be opened.
+    double measure() const {
+        const uint8_t frame[22] = {0, 22};
+        double start = cpu_ms();
+        for (size_t k = 0; k < sockets.size(); k += 2) send(sockets[k], frame, sizeof frame, MSG_NOSIGNAL);
+        return complete ? cpu_ms() - start : -1;
+    }
+
+    sockaddr_in address{};
+    int listener = -1;
+    std::vector<int> sockets;
+    bool complete = false;
+};
 
 void on_chat() {}
 
 int run_one(int birds, const Options& options) {
     raise_file_limit();  // worldsim inherits it
-    const double floor_ms = send_floor_ms(std::min(birds, 1000));
+    std::optional<SendFloor> send_floor(std::in_place, std::min(birds, 1000));
+    double floor_ms = send_floor->measure();
+    // Kept only for the flight: the largest bare flocks need every file.
+    if (!options.fly) send_floor.reset();
     SimProcess sim;
     std::string error;
     if (sim_process_start(WORLDSIM_BINARY, {"--port", "0", "--viewer-port", "0", "--world", "flock"}, &sim, 10000,
@@ -301,20 +320,25 @@ int run_one(int birds, const Options& options) {
     long rss_after = rss_kib();
 
     // Fly: pump every 100 ms, hop every 990 ms, as the program's timers do.
+    // The send floor is taken again just before each tick, and both figures
+    // are the medians over the ticks, so a tick and its floor see the same
+    // machine.
     double hop_cpu = 0;
     double flight_share = 0;
     double server_hop_cpu = 0;
     if (options.fly) {
         double flight_cpu = cpu_ms();
         double server_cpu = child_cpu_ms(sim.pid);
+        std::vector<double> ticks;
+        std::vector<double> floors;
         auto flight = Clock::now();
         auto next_hop = flight + std::chrono::milliseconds(HOP_PERIOD_MS);
-        for (int tick = 0; tick < HOP_TICKS;) {
+        while (static_cast<int>(ticks.size()) < HOP_TICKS) {
             if (Clock::now() >= next_hop) {
+                floors.push_back(send_floor->measure());
                 double start = cpu_ms();
                 for (Instance* bird : flock) hop(bird);
-                hop_cpu += cpu_ms() - start;
-                ++tick;
+                ticks.push_back(cpu_ms() - start);
                 next_hop += std::chrono::milliseconds(HOP_PERIOD_MS);
             }
             wl_wait(0);
@@ -322,7 +346,8 @@ int run_one(int birds, const Options& options) {
         }
         flight_share = 100.0 * (cpu_ms() - flight_cpu) / ms_since(flight);
         server_hop_cpu = (child_cpu_ms(sim.pid) - server_cpu) / HOP_TICKS;
-        hop_cpu /= HOP_TICKS;
+        hop_cpu = median(ticks);
+        floor_ms = median(floors);
     }
     wl_term();
     sim_process_stop(&sim, 5000);
