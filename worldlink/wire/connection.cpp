@@ -63,24 +63,24 @@ void buffer_shrink(uint8_t** buffer, int* capacity) {
     *capacity = CONNECTION_BUFFER_START;
 }
 
-// Moves up to `wanted` bytes received ahead into the current frame.
-void take_ahead(Connection* connection, int wanted) {
+// Moves up to `wanted` bytes received ahead into the current frame; how
+// many it moved.
+int take_ahead(Connection* connection, int wanted) {
     const int taken = std::min(wanted, connection->recv_ahead);
     connection->recv_ahead -= taken;
     connection->recv_unread += taken;
     connection->recv_write_pos += taken;
+    return taken;
 }
 
 // Brings up to `wanted` more bytes of the current frame, never beyond it.
 // One receive fills whatever room the buffer has, so the frames queued
 // behind this one come without a call of their own; they wait after the
-// frame's end, still as sent (a cipher deciphers bytes as they are read).
+// frame's end, still as sent, until each is whole and deciphered in turn.
 int connection_fill(Connection* connection, int wanted) {
     if (!connection->link) return WIRE_NO_CONNECTION;
     if (connection->recv_write_pos + wanted >= CONNECTION_BUFFER) return WIRE_IN_BUFFER_FULL;
-    const int before = connection->recv_unread;
-    take_ahead(connection, wanted);
-    wanted -= connection->recv_unread - before;
+    wanted -= take_ahead(connection, wanted);
     if (wanted == 0) return 0;
     if (!buffer_reserve(&connection->recv_buffer, &connection->recv_capacity, connection->recv_write_pos + wanted)) {
         connection_record(connection, WIRE_OUT_OF_MEMORY);
