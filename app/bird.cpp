@@ -60,6 +60,21 @@ int Bird::Hop() {
     return wl_state_change();
 }
 
+int Bird::Fly(int x, int y, int z, int yaw) {
+    wl_instance_set(instance);
+    wl_int_set(ATTR_MY_YAW, yaw);
+    wl_int_set(ATTR_MY_Z, z);
+    wl_int_set(ATTR_MY_X, x);
+    wl_int_set(ATTR_MY_Y, y);
+    return wl_state_change();
+}
+
+Vec3 Bird::Position() {
+    wl_instance_set(instance);
+    return {static_cast<double>(wl_int(ATTR_MY_X)), static_cast<double>(wl_int(ATTR_MY_Y)),
+            static_cast<double>(wl_int(ATTR_MY_Z))};
+}
+
 Bird& BirdList::Append() {
     return birds.emplace_back();
 }

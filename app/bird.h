@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/presence.h"
+#include "app/vec3.h"
 #include "worldlink/worldlink.h"
 
 #include <cstddef>
@@ -17,6 +18,9 @@ public:
     int SetAvatar(int type);
     int Place(int x, int y, int z);
     int Hop();
+    // Sets heading and place (x, y, z as the world has them) and sends them.
+    int Fly(int x, int y, int z, int yaw);
+    Vec3 Position();
 
     std::string name;             // "Bird%d", set by Login
     Instance* instance = nullptr; // none until Create succeeds

@@ -17,9 +17,13 @@ int HopStep(std::uint32_t draw) {
     return static_cast<std::int32_t>(draw) % 200;
 }
 
-int HopYaw(int dz, int dx) {
+int HeadingYaw(double north, double west) {
     double distance = 0;
     double angle = 0;
-    ToPolar(dz, dx, distance, angle);
+    ToPolar(north, west, distance, angle);
     return static_cast<int>(angle * YAW_PER_RADIAN);
+}
+
+int HopYaw(int dz, int dx) {
+    return HeadingYaw(dz, dx);
 }

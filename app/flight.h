@@ -14,5 +14,8 @@ void ToPolar(double z, double x, double& distance, double& angle);
 // its sign, so -199..199.
 int HopStep(std::uint32_t draw);
 
-// Heading in tenths of a degree, 0..3600, for a hop of dz north and dx west.
+// Heading in tenths of a degree, 0..3600, for a move of north and west.
+int HeadingYaw(double north, double west);
+
+// HeadingYaw of a hop of dz north and dx west.
 int HopYaw(int dz, int dx);

@@ -24,21 +24,6 @@ constexpr std::size_t HOST_BUFFER = 100;
 constexpr const char* MAIN_SECTION = "Main";
 constexpr const char* UNIVERSE_SECTION = "universe";
 
-// The working directory, the platform's separator ("\" on Windows, "/" on
-// POSIX) and the file name. A drive root such as "C:\" gives two separators
-// in a row, which Windows reads as one.
-std::string SettingsPathHere() {
-    if (std::optional<std::string> directory = CurrentDirectory(CURRENT_DIRECTORY_LIMIT)) {
-        std::string path = std::move(*directory);
-        path += DirectorySeparator();
-        path += SETTINGS_FILE_NAME;
-        return path;
-    }
-    // Too deep for the limit, or gone: the name alone still means the
-    // working directory.
-    return SETTINGS_FILE_NAME;
-}
-
 // "N of M birds in the world.", counting those whose leaving was told as away.
 std::string InWorldCount(BirdList& birds) {
     std::size_t inWorld = 0;
@@ -53,6 +38,21 @@ std::string Bracketed(int code) {
 }
 
 }  // namespace
+
+// The working directory, the platform's separator ("\" on Windows, "/" on
+// POSIX) and the file name. A drive root such as "C:\" gives two separators
+// in a row, which Windows reads as one.
+std::string SettingsPathHere() {
+    if (std::optional<std::string> directory = CurrentDirectory(CURRENT_DIRECTORY_LIMIT)) {
+        std::string path = std::move(*directory);
+        path += DirectorySeparator();
+        path += SETTINGS_FILE_NAME;
+        return path;
+    }
+    // Too deep for the limit, or gone: the name alone still means the
+    // working directory.
+    return SETTINGS_FILE_NAME;
+}
 
 FlockDialog::FlockDialog(std::string settingsFile) : settingsPath(std::move(settingsFile)) {
     activeDialog = this;
@@ -129,8 +129,12 @@ void FlockDialog::SaveSettings() {
     const std::string citizen = std::to_string(citizenNumber);
     const std::string avatar = std::to_string(avatarType);
     const std::string count = std::to_string(birdCount);
-    const Setting keys[] = {{"Citizen", citizen},         {"Avatar", avatar}, {"Password", privilegePassword},
-                            {"CenterCoords", centerText}, {"World", worldName}, {"BirdCount", count}};
+    std::vector<Setting> keys = {{"Citizen", citizen},         {"Avatar", avatar}, {"Password", privilegePassword},
+                                 {"CenterCoords", centerText}, {"World", worldName}, {"BirdCount", count}};
+    const auto flightTexts = FlightSettingTexts(flight);
+    for (const auto& [key, value] : flightTexts) {
+        keys.push_back({key, value});
+    }
     if (int error = WriteSettings(settingsPath, MAIN_SECTION, keys); error != 0) {
         saveFailure = "could not save settings to " + settingsPath + ": " + SystemErrorText(error);
     }
@@ -154,15 +158,38 @@ void FlockDialog::OnTimer(int id) {
     if (id == TIMER_PUMP) {
         wl_wait(0);
     } else if (id == TIMER_HOP && running) {
-        // The hops are the flock's clock, one period each, so frames and
-        // tests drive it; a recentring looks without taking time.
-        for (Bird& bird : birds) {
-            Watch(bird, bird.Hop(), HOP_PERIOD_MS);
-        }
-    } else if (id == TIMER_RECENTER && running) {
+        FlyOneTick();
+    } else if (id == TIMER_RECENTER && running && flight.mode == FlightMode::Hop) {
+        // Only hops need bringing back: the flock flight keeps near the
+        // centre by itself.
         for (Bird& bird : birds) {
             Watch(bird, bird.Place(centerX, centerY, centerZ), 0);
         }
+    }
+}
+
+// The ticks are the flock's clock, one period each, so frames and tests
+// drive it; a recentring looks without taking time.
+void FlockDialog::FlyOneTick() {
+    if (flight.mode == FlightMode::Flock) {
+        flock.Tick(birds, [this](Bird& bird, int result) { Watch(bird, result, HOP_PERIOD_MS); });
+        return;
+    }
+    for (Bird& bird : birds) {
+        Watch(bird, bird.Hop(), HOP_PERIOD_MS);
+    }
+}
+
+// Every bird at the centre: the hop puts them all on it; the flock flight
+// starts there at the login and flies there, or is moved there, on apply.
+void FlockDialog::PlaceFlock(bool starting) {
+    const Vec3 centre{static_cast<double>(centerX), static_cast<double>(centerY), static_cast<double>(centerZ)};
+    if (flight.mode == FlightMode::Hop) {
+        birds.PlaceAll(centerX, centerY, centerZ);
+    } else if (starting) {
+        flock.Start(birds, flight.flock, centre);
+    } else {
+        flock.MoveCentre(birds, centre);
     }
 }
 
@@ -259,7 +286,7 @@ void FlockDialog::OnLogin() {
         return;
     }
     birds.SetAvatarAll(avatarType);
-    birds.PlaceAll(centerX, centerY, centerZ);
+    PlaceFlock(true);
     running = true;
     currentWorld = worldName;
     frame->StartTimer(TIMER_HOP, HOP_PERIOD_MS);
@@ -278,7 +305,7 @@ void FlockDialog::OnApply() {
     centerX = centerY = centerZ = 0;
     ParseCenter(centerText, centerZ, centerX, centerY);
     birds.SetAvatarAll(avatarType);
-    birds.PlaceAll(centerX, centerY, centerZ);
+    PlaceFlock(false);
     EnableAll({ID_AVATAR, ID_CENTER, ID_WORLD}, true);
     currentWorld = worldName;
     running = true;

@@ -6,6 +6,8 @@
 #include "app/bird.h"
 #include "app/dialog.h"
 #include "app/field_exchange.h"
+#include "app/flight_settings.h"
+#include "app/flock_flight.h"
 
 #include <array>
 #include <string>
@@ -71,6 +73,9 @@ public:
     std::string versionReplyFormat;
     std::string ownerReplyFormat;
     std::string settingsPath;
+    // Which flight the flock flies, from the file and the command line; set
+    // before the window runs.
+    FlightSettings flight;
     // Set by Teardown when the settings could not be saved, in words for
     // the user; empty when they were.
     std::string saveFailure;
@@ -88,9 +93,15 @@ private:
     void Watch(Bird& bird, int result, int elapsedMs);
     void LoadSettings();
     void SaveSettings();
+    void PlaceFlock(bool starting);
+    void FlyOneTick();
 
     DialogFrame* frame = nullptr;
+    FlockFlight flock;
 };
+
+// The settings file in the working directory: SETTINGS_FILE_NAME there.
+std::string SettingsPathHere();
 
 // The window whose birds answer chat; set while a FlockDialog exists.
 extern FlockDialog* activeDialog;

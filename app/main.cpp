@@ -33,12 +33,15 @@ bool IsSet(const char* name) {
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
                  "usage: skyflit [--headless] [--config PATH]\n"
+                 "               [--flight hop|flock]\n"
                  "       skyflit --help | --version\n"
                  "  Flies a flock of bots with the settings in skyflit.ini in the working\n"
                  "  directory, and writes them back there when it ends.\n"
                  "  --headless     no window: log in at once with the saved settings, print\n"
                  "                 the status line to stdout; SIGINT or SIGTERM logs out.\n"
                  "  --config PATH  read and write the settings in PATH instead.\n"
+                 "  --flight MODE  hop (each bird at random, the default) or flock (the birds\n"
+                 "                 fly together); wins over Flight in the settings.\n"
                  "  --help         print this text.\n"
                  "  --version      print the program's build and the library's.\n");
 }
@@ -56,11 +59,12 @@ int Refuse(const std::string& what) {
 struct CommandLine {
     bool headless = false;
     std::string settingsFile;
+    std::optional<FlightMode> flightMode;
 };
 
 // Above every character, so that getopt's optopt tells an unknown short
 // option from a long one.
-enum Option { OPTION_HELP = 256, OPTION_VERSION, OPTION_HEADLESS, OPTION_CONFIG };
+enum Option { OPTION_HELP = 256, OPTION_VERSION, OPTION_HEADLESS, OPTION_CONFIG, OPTION_FLIGHT };
 
 // The command line, or the exit status when the program ends here: 0 after
 // --help or --version, EXIT_USAGE for anything it does not take.
@@ -70,6 +74,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
         {"version", no_argument, nullptr, OPTION_VERSION},
         {"headless", no_argument, nullptr, OPTION_HEADLESS},
         {"config", required_argument, nullptr, OPTION_CONFIG},
+        {"flight", required_argument, nullptr, OPTION_FLIGHT},
         {nullptr, 0, nullptr, 0},
     };
     // The words of a refusal are the program's own, not getopt's.
@@ -96,6 +101,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
             }
             line.settingsFile = optarg;
             break;
+        case OPTION_FLIGHT:
+            line.flightMode = ParseFlightMode(optarg);
+            if (!line.flightMode) {
+                return Refuse(std::string("unknown flight '") + optarg + "' (" + FLIGHT_MODES + ")");
+            }
+            break;
         case ':':
             // Some C libraries report a value given to an option that takes
             // none ("--headless=yes") this way too.
@@ -121,6 +132,7 @@ int main(int argc, char** argv) {
     }
     FlockApp app;
     app.settingsFile = line.settingsFile;
+    app.flightMode = line.flightMode;
     if (line.headless) {
         ConsoleFrame frame;
         return app.Run(frame);
