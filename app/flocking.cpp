@@ -70,15 +70,17 @@ Vec3 Steering(const FlockState& flock, const FlockShape& shape, std::size_t i, V
     Vec3 velocities;
     Vec3 offsets;
     int inView = 0;
+    const double reachSquared = reach * reach;
     flock.grid.ForEachNear(i, shape.view, [&](std::size_t j, Vec3 offset) {
         ++inView;
         velocities += flock.boids[j].velocity;
         offsets += offset;
-        const double distance = Length(offset);
-        if (distance >= reach) {
+        const double squared = offset.x * offset.x + offset.y * offset.y + offset.z * offset.z;
+        if (squared >= reachSquared) {
             return;
         }
         // Birds on one spot part along a direction set by their order.
+        const double distance = std::sqrt(squared);
         const Vec3 away = distance > 0 ? offset * (-1 / distance) : Vec3{j < i ? 1.0 : -1.0, 0, 0};
         push += away * ((reach - distance) / reach);
     });
@@ -130,7 +132,7 @@ Vec3 Bounded(Vec3 wanted, Vec3 present, const FlockShape& shape) {
 FlockShape::FlockShape(const FlockParameters& p, std::size_t count)
     : radius(p.radius),
       separation(p.separation),
-      view(4.0 * p.separation),
+      view(2.5 * p.separation),
       cruise(p.speed),
       minSpeed(0.6 * p.speed),
       maxSpeed(1.4 * p.speed),

@@ -15,6 +15,7 @@
 //                                     the sizes, each in a fresh process
 //   flock_scale --no-chat             no handler installed (event mask 0)
 //   flock_scale --stop-after-start    no flight: start figures only
+//   flock_scale --flight flock        the flock flight's tick in place of the hop's
 //   flock_scale --json                one JSON object per size, one per line
 #include <arpa/inet.h>
 #include <getopt.h>
@@ -41,6 +42,8 @@
 #include <vector>
 
 #include "app/flight.h"
+#include "app/flight_settings.h"
+#include "app/flock_flight.h"
 #include "tools/worldsim/launch.h"
 #include "worldlink/worldlink.h"
 
@@ -206,6 +209,7 @@ struct Options {
     bool chat = true;
     bool fly = true;
     bool json = false;
+    bool flock = false;  // the flock flight, not the hop
 };
 
 // One 22-byte send on each of `count` loopback connections (a state change
@@ -326,6 +330,13 @@ int run_one(int birds, const Options& options) {
     double hop_cpu = 0;
     double flight_share = 0;
     double server_hop_cpu = 0;
+    // The flock flight works on the program's bird records.
+    BirdList records;
+    FlockFlight flock_flight;
+    if (options.fly && options.flock) {
+        for (Instance* bird : flock) records.Append().instance = bird;
+        flock_flight.Start(records, FlockParameters{}, Vec3{0, CENTRE_Y, 0});
+    }
     if (options.fly) {
         double flight_cpu = cpu_ms();
         double server_cpu = child_cpu_ms(sim.pid);
@@ -337,7 +348,11 @@ int run_one(int birds, const Options& options) {
             if (Clock::now() >= next_hop) {
                 floors.push_back(send_floor->measure());
                 double start = cpu_ms();
-                for (Instance* bird : flock) hop(bird);
+                if (options.flock) {
+                    flock_flight.Tick(records, [](Bird&, int) {});
+                } else {
+                    for (Instance* bird : flock) hop(bird);
+                }
                 ticks.push_back(cpu_ms() - start);
                 next_hop += std::chrono::milliseconds(HOP_PERIOD_MS);
             }
@@ -353,6 +368,7 @@ int run_one(int birds, const Options& options) {
     sim_process_stop(&sim, 5000);
     nlohmann::json result = {
         {"birds", birds},
+        {"flight", options.flock ? "flock" : "hop"},
         {"mask", options.chat ? 5 : 0},
         {"start_ms", placed_sent_ms},
         {"start_cpu_ms", start_cpu},
@@ -379,6 +395,10 @@ std::string run_child(int birds, const Options& options) {
     std::vector<char*> argv{self.data(), const_cast<char*>("--child"), count.data()};
     if (!options.chat) argv.push_back(const_cast<char*>("--no-chat"));
     if (!options.fly) argv.push_back(const_cast<char*>("--stop-after-start"));
+    if (options.flock) {
+        argv.push_back(const_cast<char*>("--flight"));
+        argv.push_back(const_cast<char*>("flock"));
+    }
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -427,16 +447,17 @@ bool parse_sizes(const char* text, std::vector<int>& sizes) {
 }
 
 constexpr const char* USAGE =
-    "usage: flock_scale [--birds N[,N...]]... [--no-chat] [--stop-after-start] [--json]\n";
+    "usage: flock_scale [--birds N[,N...]]... [--no-chat] [--stop-after-start] [--flight hop|flock] [--json]\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum { BIRDS = 1, NO_CHAT, STOP_AFTER_START, JSON, CHILD };
+    enum { BIRDS = 1, NO_CHAT, STOP_AFTER_START, JSON, CHILD, FLIGHT };
     const option longs[] = {{"birds", required_argument, nullptr, BIRDS},
                             {"no-chat", no_argument, nullptr, NO_CHAT},
                             {"stop-after-start", no_argument, nullptr, STOP_AFTER_START},
                             {"json", no_argument, nullptr, JSON},
+                            {"flight", required_argument, nullptr, FLIGHT},
                             {"child", required_argument, nullptr, CHILD},
                             {nullptr, 0, nullptr, 0}};
     Options options;
@@ -452,6 +473,15 @@ int main(int argc, char** argv) {
         case NO_CHAT: options.chat = false; break;
         case STOP_AFTER_START: options.fly = false; break;
         case JSON: options.json = true; break;
+        case FLIGHT: {
+            const std::optional<FlightMode> mode = ParseFlightMode(optarg);
+            if (!mode) {
+                std::fprintf(stderr, "flock_scale: --flight takes %s\n%s", FLIGHT_MODES, USAGE);
+                return 2;
+            }
+            options.flock = *mode == FlightMode::Flock;
+            break;
+        }
         case CHILD: child = std::atoi(optarg); break;
         default: std::fprintf(stderr, "%s", USAGE); return 2;
         }
