@@ -15,7 +15,7 @@ constexpr std::size_t BAND_LAYERS = 5;   // layers the altitude band holds  // b
 
 // Steering weights, per tick, tuned with the flight's own measures
 // (tests/app/flocking_test.cpp).
-constexpr double PUSH_REACH = 1.6;      // separations: the push starts this far out
+constexpr double PUSH_REACH = 1.8;      // separations: the push starts this far out
 constexpr double PUSH_WEIGHT = 0.9;     // cruising speeds, per neighbour at contact
 constexpr double ALIGN_WEIGHT = 0.3;    // of the difference to the neighbours' mean velocity
 constexpr double COHERE_WEIGHT = 0.01;  // of the offset to the neighbours' mean position
