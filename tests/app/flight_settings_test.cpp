@@ -3,8 +3,6 @@
 #include "app/flight_settings.h"
 #include "settings_fixture.h"
 
-#include <optional>
-
 namespace {
 
 class FlightSettingsFile : public SettingsFile {};
@@ -73,14 +71,6 @@ TEST(FlightSettings, GoBackOnlyWhenNamedAndReadBackTheSame) {
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"Flight", "flock"}, {"FlockRadius", "3000"}, {"FlockSpeed", "200"}, {"FlockSeparation", "120"}};
     EXPECT_EQ(FlightSettingTexts(settings), expected);
-}
-
-TEST(FlightSettings, ModesParseInAnyCaseAndNothingElse) {
-    EXPECT_EQ(ParseFlightMode("Hop"), FlightMode::Hop);
-    EXPECT_EQ(ParseFlightMode("flOCK"), FlightMode::Flock);
-    EXPECT_EQ(ParseFlightMode(""), std::nullopt);
-    EXPECT_EQ(ParseFlightMode("flocks"), std::nullopt);
-    EXPECT_EQ(std::string(FlightModeName(FlightMode::Flock)), "flock");
 }
 
 }  // namespace

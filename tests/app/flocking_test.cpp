@@ -1,6 +1,5 @@
 // The flock flight as logic: steering, its bounds, a whole seeded flight
 // judged by the measures a watcher would take, and the neighbour grid.
-#include "app/flight.h"
 #include "app/flocking.h"
 
 #include <gtest/gtest.h>
@@ -247,16 +246,6 @@ TEST(FlockFlight, ANewCentreNearIsFlownToAndOneFarMovesTheFlockWhole) {
     }
 }
 
-TEST(FlockFlight, HeadingsFollowTheVelocityAsHopsFaceTheirWay) {
-    const std::pair<Vec3, int> cases[] = {
-        {{0, 0, 180}, HopYaw(180, 0)},   {{180, 0, 0}, HopYaw(0, 180)},     {{-100, 0, -100}, HopYaw(-100, -100)},
-        {{0, 0, 0}, 0},                  {{100, 40, 100}, HopYaw(100, 100)}, {{0.5, 0, -200}, HopYaw(-200, 0) - 1},
-    };
-    for (const auto& [velocity, yaw] : cases) {
-        EXPECT_NEAR(FlockYaw(velocity), yaw, 1) << velocity.x << " " << velocity.z;
-    }
-}
-
 // Every pair within the radius, by looking at all of them.
 std::set<std::pair<std::size_t, std::size_t>> BruteForce(const std::vector<Vec3>& points, double radius) {
     std::set<std::pair<std::size_t, std::size_t>> pairs;
@@ -304,16 +293,6 @@ TEST(NeighbourGrid, FindsTheSameNeighboursAsLookingAtEveryPair) {
         }
         EXPECT_EQ(found, BruteForce(points, c.radius));
     }
-}
-
-TEST(NeighbourGrid, NoPointsAndOnePointHaveNoNeighbours) {
-    NeighbourGrid grid;
-    grid.Build({}, 600);
-    const std::vector<Vec3> one = {{5, 5, 5}};
-    grid.Build(one, 600);
-    int visits = 0;
-    grid.ForEachNear(0, 600, [&](std::size_t, Vec3) { ++visits; });
-    EXPECT_EQ(visits, 0);
 }
 
 }  // namespace
