@@ -4,6 +4,7 @@
 #include "app/settings.h"
 
 #include <array>
+#include <initializer_list>
 
 namespace {
 
@@ -42,8 +43,16 @@ std::optional<int> WholeNumber(std::string_view text, int least, int most) {
     return value;
 }
 
-std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+// "KEY in PATH is 'VALUE'; it must be MUST." (Appended piece by piece:
+// chains of operator+ on temporaries make g++ 12 warn falsely about
+// overlapping copies in optimised builds.)
+std::string Refusal(std::string_view key, const std::string& path, std::string_view value, std::string_view must) {
+    std::string text;
+    for (std::string_view piece : {key, std::string_view(" in "), std::string_view(path), std::string_view(" is '"),
+                                   value, std::string_view("'; it must be "), must, std::string_view(".")}) {
+        text.append(piece);
+    }
+    return text;
 }
 
 }  // namespace
@@ -79,7 +88,7 @@ std::string ReadFlightSettings(const std::string& path, FlightSettings& settings
     if (readMode && values[0] != ABSENT) {
         std::optional<FlightMode> mode = ParseFlightMode(values[0]);
         if (!mode) {
-            return "Flight in " + path + " is " + Quoted(values[0]) + "; it must be " + FLIGHT_MODES + ".";
+            return Refusal("Flight", path, values[0], FLIGHT_MODES);
         }
         read.mode = *mode;
         read.named = true;
@@ -92,9 +101,11 @@ std::string ReadFlightSettings(const std::string& path, FlightSettings& settings
         }
         std::optional<int> parsed = WholeNumber(value, number.least, number.most);
         if (!parsed) {
-            return std::string(number.key) + " in " + path + " is " + Quoted(value) +
-                   "; it must be a whole number of world units from " + std::to_string(number.least) + " to " +
-                   std::to_string(number.most) + ".";
+            std::string range = "a whole number of world units from ";
+            range += std::to_string(number.least);
+            range += " to ";
+            range += std::to_string(number.most);
+            return Refusal(number.key, path, value, range);
         }
         read.flock.*number.field = *parsed;
         read.named = true;
