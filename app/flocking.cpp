@@ -9,25 +9,25 @@
 namespace {
 
 constexpr double PI = std::numbers::pi;
-constexpr double FAR_RADII = 3;
-constexpr std::size_t LAYER_BIRDS = 30;  // a start puts a layer for each so many
-constexpr std::size_t BAND_LAYERS = 5;   // layers the altitude band holds  // beyond this a new centre moves the flock at once
+constexpr double FAR_RADII = 3;          // beyond this a new centre moves the flock at once
+constexpr std::size_t LAYER_BIRDS = 30;  // a start puts a layer for each so many birds
+constexpr std::size_t BAND_LAYERS = 5;   // layers the altitude band holds
 
-// Steering weights, per tick, tuned with the flight's own measures
-// (tests/app/flocking_test.cpp).
-constexpr double PUSH_REACH = 1.8;      // separations: the push starts this far out
-constexpr double PUSH_WEIGHT = 0.9;     // cruising speeds, per neighbour at contact
-constexpr double ALIGN_WEIGHT = 0.3;    // of the difference to the neighbours' mean velocity
-constexpr double COHERE_WEIGHT = 0.01;  // of the offset to the neighbours' mean position
-constexpr double FOLLOW_WEIGHT = 0.12;  // of the difference to the leader's velocity
-constexpr double LEAD_PULL = 0.25;      // cruising speeds towards the leader, at a radius away
+// Steering weights, per tick, tuned by the measures of bench/flock_measure
+// and of the seeded flights in tests/app/flocking_test.cpp.
+constexpr double PUSH_REACH = 1.8;       // separations: the push starts this far out
+constexpr double PUSH_WEIGHT = 0.9;      // cruising speeds, per neighbour at contact
+constexpr double ALIGN_WEIGHT = 0.3;     // of the difference to the neighbours' mean velocity
+constexpr double COHERE_WEIGHT = 0.01;   // of the offset to the neighbours' mean position
+constexpr double FOLLOW_WEIGHT = 0.12;   // of the difference to the leader's velocity
+constexpr double LEAD_PULL = 0.25;       // cruising speeds towards the leader, a radius beyond the flock
 constexpr double BOUNDARY_START = 0.55;  // radii: the boundary's push starts here
-constexpr double BOUNDARY_WEIGHT = 1.0; // cruising speeds at the radius
-constexpr double BAND_WEIGHT = 0.1;     // of the distance outside the altitude band
-constexpr double CLIMB_DAMPING = 0.15;  // of the vertical speed
-constexpr double WANDER_KEEP = 0.9;     // the leader's wandering turn keeps this much a tick
-constexpr double HOMING = 0.3;          // of the leader's bearing error, per orbit beyond half of it
-constexpr double LEADER_TURN = 0.6;     // of a bird's turn bound: the flock can follow
+constexpr double BOUNDARY_WEIGHT = 1.0;  // cruising speeds at the radius, growing with the square beyond
+constexpr double BAND_WEIGHT = 0.1;      // of the distance outside the altitude band
+constexpr double CLIMB_DAMPING = 0.15;   // of the vertical speed
+constexpr double WANDER_KEEP = 0.9;      // the leader's wandering turn keeps this much a tick
+constexpr double HOMING = 0.3;           // of the leader's bearing error, per orbit beyond half of it
+constexpr double LEADER_TURN = 0.6;      // of a bird's turn bound: the flock can follow
 
 double Uniform(const FlockRandom& random) {
     return static_cast<double>(random()) / 4294967296.0 * 2 - 1;

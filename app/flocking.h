@@ -36,7 +36,7 @@ struct FlockShape {
     double maxTurn;       // radians per tick, across the ground
     double band;          // altitude half-width around the centre's
     double leaderOrbit;   // how far the leader wanders from the centre
-    double leaderWander;  // the leader's largest random turn per tick
+    double leaderWander;  // scale of the leader's random turn per tick
     double flockReach;    // about how far the flock reaches from its middle
 };
 
