@@ -17,8 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Every program runs alone: no libgcc, libstdc++ or winpthread DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Tests run through wine's 64-bit loader, which Debian installs outside PATH.
+# Tests run through wine's 64-bit loader, which Debian installs outside PATH,
+# by way of wine-run, which keeps wine's lasting processes off CTest's pipe.
 find_program(WINE_LOADER NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(WINE_LOADER)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_LOADER})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${WINE_LOADER})
 endif()

@@ -1,7 +1,8 @@
 // A program run as a child process: stdout on a pipe, stderr inherited or in
 // a file. Stopped the way a user stops a console program; killed and waited
-// for if the test ends before it does. child_process_posix.cpp and
-// child_process_windows.cpp each implement all of it.
+// for if the test ends before it does (on Windows with whatever it started).
+// child_process_posix.cpp and child_process_windows.cpp each implement all
+// of it.
 #pragma once
 
 #include <memory>

@@ -10,18 +10,25 @@
 // test's own console works only when the test has a console, which it has
 // not under ctest and wine; and a child in a group of its own ignores
 // Ctrl-C.)
+//
+// The child and console_event.exe run in a job that ends whatever is left
+// of it when the ChildProcess goes: a process may start others, and under
+// wine the console host of a child ended during its start-up lives on.
 #include "tests/support/child_process.h"
 
 #include <windows.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <vector>
 
 namespace {
 
 // How long a console_event run may take.
 constexpr DWORD EVENT_SENDER_TIMEOUT_MS = 10000;
+// How long an ended child may take to go.
+constexpr DWORD END_TIMEOUT_MS = 10000;
 
 // One argument quoted so that the C runtime's command-line parser gives it
 // back unchanged.
@@ -87,11 +94,24 @@ void CloseIfOpen(HANDLE& handle) {
     handle = INVALID_HANDLE_VALUE;
 }
 
-// Starts program with the command line and these three standard handles,
-// which are all it inherits (none: INVALID_HANDLE_VALUE for all three); the
-// process handle, or INVALID_HANDLE_VALUE.
+// A job whose processes all end when its last handle is closed, or null.
+HANDLE KillOnCloseJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
+// Starts program in the job with the command line and these three standard
+// handles, which are all it inherits (none: INVALID_HANDLE_VALUE for all
+// three); the process handle, or INVALID_HANDLE_VALUE. The process joins the
+// job before it runs, so whatever it starts is in the job too.
 HANDLE Start(const std::string& program, std::string commandLine, HANDLE input, HANDLE output, HANDLE error,
-             DWORD flags, DWORD* processId) {
+             DWORD flags, HANDLE job, DWORD* processId) {
     HANDLE inherited[3] = {input, output, error};
     DWORD count = 0;
     for (HANDLE handle : {input, output, error}) {
@@ -124,14 +144,25 @@ HANDLE Start(const std::string& program, std::string commandLine, HANDLE input, 
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, count > 0, flags,
-                                        nullptr, nullptr, &startup.StartupInfo, &info);
+    const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, count > 0,
+                                        flags | CREATE_SUSPENDED, nullptr, nullptr, &startup.StartupInfo, &info);
     if (listed) {
         DeleteProcThreadAttributeList(attributes);
     }
     if (!started) {
         return INVALID_HANDLE_VALUE;
     }
+    // Outside the job it would outlive every cleanup: then it never runs.
+    if (!job || !AssignProcessToJobObject(job, info.hProcess)) {
+        const DWORD error = job ? GetLastError() : ERROR_INVALID_HANDLE;
+        TerminateProcess(info.hProcess, 1);
+        WaitForSingleObject(info.hProcess, END_TIMEOUT_MS);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     if (processId) {
         *processId = info.dwProcessId;
@@ -145,6 +176,7 @@ struct ChildProcess::Process {
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD id = 0;
     HANDLE output = INVALID_HANDLE_VALUE;
+    HANDLE job = KillOnCloseJob();
     bool reaped = false;
 };
 
@@ -172,7 +204,12 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, const char* error
     }
     if (input != INVALID_HANDLE_VALUE && error != INVALID_HANDLE_VALUE) {
         process->handle = Start(ProgramPath(arguments[0]), CommandLine(arguments), Inheritable(input),
-                                Inheritable(writeEnd), Inheritable(error), CREATE_NO_WINDOW, &process->id);
+                                Inheritable(writeEnd), Inheritable(error), CREATE_NO_WINDOW, process->job,
+                                &process->id);
+    }
+    if (process->handle == INVALID_HANDLE_VALUE) {
+        // Started() says only that it failed; this says why.
+        std::fprintf(stderr, "ChildProcess: %s did not start (error %lu)\n", arguments[0].c_str(), GetLastError());
     }
     CloseIfOpen(writeEnd);
     CloseIfOpen(input);
@@ -180,12 +217,18 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, const char* error
 }
 
 ChildProcess::~ChildProcess() {
+    if (process->job) {
+        // The child if it still runs, and whatever it or a signal started.
+        TerminateJobObject(process->job, 1);
+    }
     if (process->handle != INVALID_HANDLE_VALUE) {
         if (!process->reaped) {
-            TerminateProcess(process->handle, 1);
-            WaitForSingleObject(process->handle, INFINITE);
+            WaitForSingleObject(process->handle, END_TIMEOUT_MS);
         }
         CloseHandle(process->handle);
+    }
+    if (process->job) {
+        CloseHandle(process->job);
     }
     CloseIfOpen(process->output);
 }
@@ -236,8 +279,8 @@ bool ChildProcess::Signal(int signo) {
     const std::vector<std::string> arguments = {CONSOLE_EVENT_PROGRAM, std::to_string(process->id),
                                                 std::to_string(event)};
     const HANDLE none = INVALID_HANDLE_VALUE;
-    HANDLE sender =
-        Start(ProgramPath(arguments[0]), CommandLine(arguments), none, none, none, DETACHED_PROCESS, nullptr);
+    HANDLE sender = Start(ProgramPath(arguments[0]), CommandLine(arguments), none, none, none, DETACHED_PROCESS,
+                          process->job, nullptr);
     if (sender == INVALID_HANDLE_VALUE) {
         return false;
     }
