@@ -30,9 +30,13 @@ if(CMAKE_CROSSCOMPILING)
 else()
   set(SKYFLIT_DISCOVERY POST_BUILD)
 endif()
+# skyflit_test(NAME [RUN_SERIAL] SOURCE...): RUN_SERIAL keeps every other
+# test from running beside this binary's.
 function(skyflit_test name)
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 test "RUN_SERIAL" "" "")
+  add_executable(${name} ${test_UNPARSED_ARGUMENTS})
   skyflit_strict(${name})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE ${SKYFLIT_DISCOVERY} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_MODE ${SKYFLIT_DISCOVERY} DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120 RUN_SERIAL ${test_RUN_SERIAL})
 endfunction()
